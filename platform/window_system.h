@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/key_notation.h"
+
+// What the main window's procedures need from the window system: its controls, its timer, the
+// message box, event processing, the blocking sleep and keystroke synthesis. Operations throw
+// ordovan::Failure when the platform fails them.
+namespace ordovan {
+
+class WindowSystem {
+  public:
+    virtual ~WindowSystem() = default;
+
+    virtual std::wstring ButtonCaption() = 0;
+    virtual void SetButtonCaption(std::wstring_view caption) = 0;
+    virtual std::wstring TargetText() = 0;
+    virtual void SetTargetText(std::wstring_view text) = 0;
+
+    // Modal, OK button only, no icon; returns when the user has dismissed it.
+    virtual void ShowMessage(std::wstring_view text, std::wstring_view title) = 0;
+
+    // Switching the poll timer on (also when it is on already) starts a fresh interval.
+    virtual void SetTimerEnabled(bool enabled) = 0;
+
+    // One pass over the window events pending at this moment.
+    virtual void ProcessPendingEvents() = 0;
+
+    // Blocks the thread; the window is not serviced meanwhile.
+    virtual void Sleep(std::int32_t milliseconds) = 0;
+
+    // Types the strokes into the window that has the keyboard focus. With wait, returns only when
+    // the receiving application has processed them (or gave no sign of life within a deadline).
+    virtual void SendKeys(const std::vector<KeyStroke>& strokes, bool wait) = 0;
+};
+
+// What the window system reports to the main window's logic.
+class WindowEvents {
+  public:
+    virtual ~WindowEvents() = default;
+    virtual void cmdStart_Click() = 0;
+    virtual void tmrCheck_Timer() = 0;
+};
+
+}  // namespace ordovan
