@@ -1,0 +1,204 @@
+#include "platform/win32/key_synthesis.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+
+#include "platform/win32/last_error.h"
+
+namespace ordovan::win32 {
+namespace {
+
+// How long a wait for the receiver may take in all; past it the tool carries on regardless.
+constexpr ULONGLONG kWaitDeadlineMs = 5000;
+// How long one sign of life of a foreign receiver may take before we call it hung.
+constexpr UINT kPingTimeoutMs = 1000;
+
+struct Modifier {
+    WORD virtualKey;
+    bool KeyStroke::*held;
+};
+
+// Pressed in this order, released in the reverse one.
+constexpr std::array kModifiers = {Modifier{VK_SHIFT, &KeyStroke::shift},
+                                   Modifier{VK_CONTROL, &KeyStroke::control},
+                                   Modifier{VK_MENU, &KeyStroke::alt}};
+
+// VkKeyScanExW's high byte: the modifiers the layout needs for the character.
+constexpr int kScanShift = 1;
+constexpr int kScanControl = 2;
+constexpr int kScanAlt = 4;
+
+INPUT KeyboardEvent(WORD virtualKey, WORD scan, DWORD flags, ULONG_PTR tag) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = virtualKey;
+    input.ki.wScan = scan;
+    input.ki.dwFlags = flags;
+    input.ki.dwExtraInfo = tag;
+    return input;
+}
+
+void AppendVirtualKey(std::vector<INPUT>& inputs, WORD virtualKey, bool up, HKL layout,
+                      ULONG_PTR tag) {
+    const auto scan = static_cast<WORD>(::MapVirtualKeyExW(virtualKey, MAPVK_VK_TO_VSC, layout));
+    const DWORD flags =
+        (IsExtendedKey(virtualKey) ? KEYEVENTF_EXTENDEDKEY : 0) | (up ? KEYEVENTF_KEYUP : 0);
+    inputs.push_back(KeyboardEvent(virtualKey, scan, flags, tag));
+}
+
+// A stroke's explicit modifiers joined with those its character needs on the layout. "%{F}"
+// therefore presses Alt+Shift+F: the notation asks for the capital letter, and the receiving
+// menus match their mnemonics without regard to Shift.
+void AppendStroke(std::vector<INPUT>& inputs, KeyStroke stroke, HKL layout, ULONG_PTR tag) {
+    WORD virtualKey = stroke.virtualKey;
+    if (stroke.kind == KeyStroke::Kind::Character) {
+        const SHORT scan = ::VkKeyScanExW(stroke.character, layout);
+        if (scan == -1) {
+            // No key of the layout produces it: type it as the character itself.
+            inputs.push_back(KeyboardEvent(0, stroke.character, KEYEVENTF_UNICODE, tag));
+            inputs.push_back(
+                KeyboardEvent(0, stroke.character, KEYEVENTF_UNICODE | KEYEVENTF_KEYUP, tag));
+            return;
+        }
+        const int needed = HIBYTE(scan);
+        stroke.shift |= (needed & kScanShift) != 0;
+        stroke.control |= (needed & kScanControl) != 0;
+        stroke.alt |= (needed & kScanAlt) != 0;
+        virtualKey = LOBYTE(scan);
+    }
+    for (const Modifier& modifier : kModifiers) {
+        if (stroke.*modifier.held) {
+            AppendVirtualKey(inputs, modifier.virtualKey, false, layout, tag);
+        }
+    }
+    AppendVirtualKey(inputs, virtualKey, false, layout, tag);
+    AppendVirtualKey(inputs, virtualKey, true, layout, tag);
+    for (auto modifier = kModifiers.rbegin(); modifier != kModifiers.rend(); ++modifier) {
+        if (stroke.*modifier->held) {
+            AppendVirtualKey(inputs, modifier->virtualKey, true, layout, tag);
+        }
+    }
+}
+
+// A tag no other input of this process carries, so that our own queue tells our events apart.
+ULONG_PTR FreshTag() {
+    static std::atomic<ULONG_PTR> next{0x4F52'4400};
+    return ++next;
+}
+
+bool IsKeyMessage(UINT message) {
+    return message == WM_KEYDOWN || message == WM_KEYUP || message == WM_SYSKEYDOWN ||
+           message == WM_SYSKEYUP;
+}
+
+DWORD MillisecondsUntil(ULONGLONG deadline) {
+    const ULONGLONG now = ::GetTickCount64();
+    return now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+}
+
+// The keys went into our own queue: a message sent to ourselves would be handled at once and
+// prove nothing, so we take the messages ourselves until every tagged key event is through.
+void PumpUntilTaken(ULONG_PTR tag, std::size_t events, const MessageDispatcher& dispatch) {
+    const ULONGLONG deadline = ::GetTickCount64() + kWaitDeadlineMs;
+    std::size_t taken = 0;
+    while (taken < events && MillisecondsUntil(deadline) > 0) {
+        MSG msg;
+        if (!::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ::MsgWaitForMultipleObjectsEx(0, nullptr, MillisecondsUntil(deadline), QS_ALLINPUT,
+                                          MWMO_INPUTAVAILABLE);
+            continue;
+        }
+        if (msg.message == WM_QUIT) {
+            // The quit belongs to the loop that runs the application; hand it back.
+            ::PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
+        if (IsKeyMessage(msg.message) && static_cast<ULONG_PTR>(::GetMessageExtraInfo()) == tag) {
+            ++taken;
+        }
+        dispatch(msg);
+    }
+}
+
+// SendInput only queues input, and sent messages overtake queued input, so one answer proves
+// nothing. Each answer proves the receiver went round its message loop once more; a loop round
+// takes one input message, and translating a key posts a character message that takes another.
+void PingUntilProcessed(HWND receiver, std::size_t events) {
+    const ULONGLONG deadline = ::GetTickCount64() + kWaitDeadlineMs;
+    const std::size_t pings = 2 * events + 2;
+    for (std::size_t ping = 0; ping < pings; ++ping) {
+        const DWORD left = MillisecondsUntil(deadline);
+        DWORD_PTR result = 0;
+        if (left == 0 ||
+            ::SendMessageTimeoutW(receiver, WM_NULL, 0, 0, SMTO_ABORTIFHUNG,
+                                  std::min<UINT>(kPingTimeoutMs, left), &result) == 0) {
+            return;  // hung, gone or too slow: the tool must not freeze with it
+        }
+    }
+}
+
+}  // namespace
+
+bool IsExtendedKey(WORD virtualKey) {
+    switch (virtualKey) {
+        case VK_HOME:
+        case VK_END:
+        case VK_LEFT:
+        case VK_RIGHT:
+        case VK_UP:
+        case VK_DOWN:
+        case VK_INSERT:
+        case VK_DELETE:
+        case VK_PRIOR:
+        case VK_NEXT:
+        case VK_DIVIDE:
+        case VK_NUMLOCK:
+        case VK_RCONTROL:
+        case VK_RMENU:
+        case VK_SNAPSHOT:
+        case VK_CANCEL:
+        case VK_LWIN:
+        case VK_RWIN:
+        case VK_APPS:
+            return true;
+        default:
+            return false;
+    }
+}
+
+std::vector<INPUT> BuildKeyboardInput(const std::vector<KeyStroke>& strokes, HKL layout,
+                                      ULONG_PTR tag) {
+    std::vector<INPUT> inputs;
+    for (const KeyStroke& stroke : strokes) {
+        AppendStroke(inputs, stroke, layout, tag);
+    }
+    return inputs;
+}
+
+void SendKeyStrokes(const std::vector<KeyStroke>& strokes, bool wait,
+                    const MessageDispatcher& dispatch) {
+    if (strokes.empty()) {
+        return;
+    }
+    const HWND foreground = ::GetForegroundWindow();
+    const DWORD receiverThread =
+        foreground != nullptr ? ::GetWindowThreadProcessId(foreground, nullptr) : 0;
+    const ULONG_PTR tag = FreshTag();
+    std::vector<INPUT> inputs =
+        BuildKeyboardInput(strokes, ::GetKeyboardLayout(receiverThread), tag);
+    const auto count = static_cast<UINT>(inputs.size());
+    if (::SendInput(count, inputs.data(), static_cast<int>(sizeof(INPUT))) != count) {
+        ThrowLastError();
+    }
+    if (!wait || foreground == nullptr) {
+        return;
+    }
+    if (receiverThread == ::GetCurrentThreadId()) {
+        PumpUntilTaken(tag, inputs.size(), dispatch);
+    } else {
+        PingUntilProcessed(foreground, inputs.size());
+    }
+}
+
+}  // namespace ordovan::win32

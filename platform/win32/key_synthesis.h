@@ -1,0 +1,34 @@
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <vector>
+
+#include "platform/key_notation.h"
+
+namespace ordovan::win32 {
+
+// Hands one message of our own thread to the window's usual message handling (dialog keys,
+// translation, dispatch).
+using MessageDispatcher = std::function<void(MSG&)>;
+
+// Keys whose scan codes carry the extended-key flag (Home, End, the arrows, Ins, Del, PgUp, PgDn,
+// ...). Wine's MapVirtualKey does not report it, so it comes from this fixed list.
+bool IsExtendedKey(WORD virtualKey);
+
+// The keyboard events for the strokes, in order: modifiers down, key down, key up, modifiers up.
+// Characters go through the given layout (a capital adds Shift); one that no key of the layout
+// produces is sent as a Unicode key. Every event carries `tag` as its extra information.
+std::vector<INPUT> BuildKeyboardInput(const std::vector<KeyStroke>& strokes, HKL layout,
+                                      ULONG_PTR tag);
+
+// Types the strokes into the window that has the keyboard focus with one SendInput call; throws
+// ordovan::Failure when the system does not take all events. With wait, returns once the
+// receiving thread has processed them, within an overall deadline so that a hung application
+// cannot freeze the tool. When the receiver is our own thread, our messages are pumped through
+// `dispatch` meanwhile, so that our own window takes the keys.
+void SendKeyStrokes(const std::vector<KeyStroke>& strokes, bool wait,
+                    const MessageDispatcher& dispatch);
+
+}  // namespace ordovan::win32
