@@ -1,0 +1,23 @@
+#pragma once
+
+#include "platform/file_system.h"
+
+namespace ordovan::win32 {
+
+// The tool's folder and file work on the Win32 file APIs. Holds no state: every call opens and
+// releases what it needs.
+class Win32FileSystem final : public FileSystem {
+  public:
+    std::vector<std::wstring> SubFolders(std::wstring_view folder) override;
+    void CopyFile(std::wstring_view sourcePattern, std::wstring_view destination,
+                  bool overwrite) override;
+    void DeleteFolder(std::wstring_view folder, bool force) override;
+    bool FolderExists(std::wstring_view path) override;
+    bool FileExists(std::wstring_view path) override;
+    void CreateFolder(std::wstring_view path) override;
+    void CreateTextFile(std::wstring_view path) override;
+    void AppendLine(std::wstring_view path, std::wstring_view line) override;
+    std::uint32_t GetAttributes(std::wstring_view path) override;
+};
+
+}  // namespace ordovan::win32

@@ -1,0 +1,296 @@
+#include "platform/win32/win32_file_system.h"
+
+#include <windows.h>
+// <windows.h> maps CopyFile to CopyFileW; the file system interface has a member of that name.
+#undef CopyFile
+
+#include <algorithm>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/win32/handles.h"
+#include "platform/win32/last_error.h"
+#include "tests/failing_file_system.h"
+#include "tests/test_folder.h"
+
+namespace ordovan::win32 {
+namespace {
+
+using test::FailureOf;
+using test::TestFolder;
+
+constexpr std::string_view kImageBytes{"DICM\0\x01\xff\r\n\x1a end", 14};
+constexpr std::string_view kOtherBytes = "an older, longer export of the same image";
+
+// The platform's own listing of a pattern's names, in its order.
+std::vector<std::wstring> PlatformOrder(const std::wstring& pattern) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data{};
+    UniqueFind find(::FindFirstFileW(pattern.c_str(), &data));
+    if (!find)
+        return names;
+    do {
+        names.emplace_back(data.cFileName);
+    } while (::FindNextFileW(find.get(), &data));
+    return names;
+}
+
+void ExpectPlatformFailure(const std::optional<Failure>& failure, DWORD number) {
+    ASSERT_TRUE(failure.has_value()) << "no failure for expected error " << number;
+    EXPECT_EQ(failure->Number(), static_cast<std::int32_t>(number));
+    EXPECT_FALSE(failure->Description().empty());
+    EXPECT_EQ(failure->Description(), DescribeError(number));
+}
+
+class Win32FileSystemTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder_.MakeFolder(L"source");
+        folder_.MakeFolder(L"target");
+    }
+
+    std::wstring Source(std::wstring_view relative) const {
+        return folder_.PathOf(L"source\\" + std::wstring(relative));
+    }
+    std::wstring Target() const { return folder_.PathOf(L"target"); }
+
+    TestFolder folder_;
+    Win32FileSystem files_;
+};
+
+// --- CopyFile ---------------------------------------------------------------------------------
+
+TEST_F(Win32FileSystemTest, CopyFileFailsWithFileNotFoundWhenOnlyFoldersAndOtherFilesExist) {
+    folder_.MakeFolder(L"source\\series.dcm");
+    folder_.WriteBytes(L"source\\notes.txt", kOtherBytes);
+
+    ExpectPlatformFailure(FailureOf([&] { files_.CopyFile(Source(L"*.dcm"), Target(), true); }),
+                          ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(PlatformOrder(Target() + L"\\*").size(), 2u);  // "." and ".." only
+}
+
+TEST_F(Win32FileSystemTest, CopyFileFailsWithPathNotFoundForMissingOrFileDestination) {
+    folder_.WriteBytes(L"source\\1.dcm", kImageBytes);
+    folder_.WriteBytes(L"plain-file", kOtherBytes);
+
+    ExpectPlatformFailure(
+        FailureOf([&] { files_.CopyFile(Source(L"*.dcm"), folder_.PathOf(L"missing"), true); }),
+        ERROR_PATH_NOT_FOUND);
+    ExpectPlatformFailure(
+        FailureOf([&] { files_.CopyFile(Source(L"*.dcm"), folder_.PathOf(L"plain-file"), true); }),
+        ERROR_PATH_NOT_FOUND);
+    EXPECT_FALSE(folder_.Exists(L"missing"));
+    EXPECT_EQ(folder_.ReadBytes(L"plain-file"), kOtherBytes);
+}
+
+TEST_F(Win32FileSystemTest, CopyFileRefusesReadOnlySameNamedFileInDestination) {
+    folder_.WriteBytes(L"source\\1.dcm", kImageBytes);
+    folder_.WriteBytes(L"target\\1.dcm", kOtherBytes);
+    folder_.MakeReadOnly(L"target\\1.dcm");
+
+    ExpectPlatformFailure(FailureOf([&] { files_.CopyFile(Source(L"*.dcm"), Target(), true); }),
+                          ERROR_ACCESS_DENIED);
+    EXPECT_EQ(folder_.ReadBytes(L"target\\1.dcm"), kOtherBytes);
+}
+
+TEST_F(Win32FileSystemTest, CopyFileStopsAtFirstFailingFileAndKeepsEarlierCopies) {
+    for (const wchar_t* name : {L"a.dcm", L"b.dcm", L"c.dcm", L"d.dcm", L"e.dcm"}) {
+        folder_.WriteBytes(L"source\\" + std::wstring(name), kImageBytes);
+    }
+    // The third file in the platform's order is blocked, so some copies precede it and some
+    // would follow it.
+    const std::vector<std::wstring> order = PlatformOrder(Source(L"*.dcm"));
+    ASSERT_EQ(order.size(), 5u);
+    const std::wstring blocked = L"target\\" + order[2];
+    folder_.WriteBytes(blocked, kOtherBytes);
+    folder_.MakeReadOnly(blocked);
+
+    ExpectPlatformFailure(FailureOf([&] { files_.CopyFile(Source(L"*.dcm"), Target(), true); }),
+                          ERROR_ACCESS_DENIED);
+    for (std::size_t i : {0u, 1u}) {
+        EXPECT_EQ(folder_.ReadBytes(L"target\\" + order[i]), kImageBytes) << i;
+    }
+    EXPECT_EQ(folder_.ReadBytes(blocked), kOtherBytes);
+    for (std::size_t i : {3u, 4u}) {
+        EXPECT_FALSE(folder_.Exists(L"target\\" + order[i])) << i;
+    }
+}
+
+TEST_F(Win32FileSystemTest, CopyFileOverwritesSameNamedFileByteForByte) {
+    folder_.WriteBytes(L"source\\1.dcm", kImageBytes);
+    folder_.WriteBytes(L"target\\1.dcm", kOtherBytes);
+
+    files_.CopyFile(Source(L"*.dcm"), Target() + L"\\", true);
+
+    EXPECT_EQ(folder_.ReadBytes(L"target\\1.dcm"), kImageBytes);
+    EXPECT_EQ(folder_.ReadBytes(L"source\\1.dcm"), kImageBytes);
+}
+
+TEST_F(Win32FileSystemTest, CopyFileWithoutOverwriteKeepsExistingFile) {
+    folder_.WriteBytes(L"source\\1.dcm", kImageBytes);
+    folder_.WriteBytes(L"target\\1.dcm", kOtherBytes);
+
+    ExpectPlatformFailure(FailureOf([&] { files_.CopyFile(Source(L"*.dcm"), Target(), false); }),
+                          ERROR_FILE_EXISTS);
+    EXPECT_EQ(folder_.ReadBytes(L"target\\1.dcm"), kOtherBytes);
+}
+
+TEST_F(Win32FileSystemTest, CopyFileTakesOnlyMatchingFilesOfTheFolderItself) {
+    folder_.WriteBytes(L"source\\1.dcm", kImageBytes);
+    folder_.WriteBytes(L"source\\LOCK.LCK", "");
+    folder_.MakeFolder(L"source\\deeper");
+    folder_.WriteBytes(L"source\\deeper\\2.dcm", kImageBytes);
+
+    files_.CopyFile(Source(L"*.dcm"), Target(), true);
+
+    EXPECT_EQ(folder_.ReadBytes(L"target\\1.dcm"), kImageBytes);
+    EXPECT_FALSE(folder_.Exists(L"target\\LOCK.LCK"));
+    EXPECT_FALSE(folder_.Exists(L"target\\deeper"));
+    EXPECT_FALSE(folder_.Exists(L"target\\2.dcm"));
+}
+
+// --- DeleteFolder -----------------------------------------------------------------------------
+
+TEST_F(Win32FileSystemTest, DeleteFolderWithForceRemovesReadOnlyContentAtEveryDepth) {
+    folder_.MakeFolder(L"image\\nested");
+    folder_.WriteBytes(L"image\\1.dcm", kImageBytes);
+    folder_.WriteBytes(L"image\\nested\\2.dcm", kImageBytes);
+    folder_.MakeReadOnly(L"image\\1.dcm");
+    folder_.MakeReadOnly(L"image\\nested\\2.dcm");
+    folder_.MakeReadOnly(L"image\\nested");
+    folder_.MakeReadOnly(L"image");
+
+    files_.DeleteFolder(folder_.PathOf(L"image"), true);
+
+    EXPECT_FALSE(folder_.Exists(L"image"));
+    EXPECT_TRUE(folder_.Exists(L"source"));
+}
+
+TEST_F(Win32FileSystemTest, DeleteFolderWithoutForceFailsOnReadOnlyFile) {
+    folder_.MakeFolder(L"image");
+    folder_.WriteBytes(L"image\\1.dcm", kImageBytes);
+    folder_.MakeReadOnly(L"image\\1.dcm");
+
+    ExpectPlatformFailure(FailureOf([&] { files_.DeleteFolder(folder_.PathOf(L"image"), false); }),
+                          ERROR_ACCESS_DENIED);
+    EXPECT_EQ(folder_.ReadBytes(L"image\\1.dcm"), kImageBytes);
+}
+
+TEST_F(Win32FileSystemTest, DeleteFolderFailsForMissingFolder) {
+    ExpectPlatformFailure(FailureOf([&] { files_.DeleteFolder(folder_.PathOf(L"gone"), true); }),
+                          ERROR_FILE_NOT_FOUND);
+}
+
+// --- SubFolders -------------------------------------------------------------------------------
+
+TEST_F(Win32FileSystemTest, SubFoldersOfMissingFolderFailsWithPathNotFound) {
+    ExpectPlatformFailure(FailureOf([&] { files_.SubFolders(folder_.PathOf(L"missing")); }),
+                          ERROR_PATH_NOT_FOUND);
+}
+
+TEST_F(Win32FileSystemTest, SubFoldersListsOnlyDirectoriesAsFullPaths) {
+    folder_.MakeFolder(L"source\\image1");
+    folder_.MakeFolder(L"source\\image2.dcm");
+    folder_.WriteBytes(L"source\\stray.dcm", kImageBytes);
+
+    const std::vector<std::wstring> found = files_.SubFolders(folder_.PathOf(L"source"));
+    const std::vector<std::wstring> foundWithSeparator =
+        files_.SubFolders(folder_.PathOf(L"source\\"));
+
+    const std::set<std::wstring> expected{Source(L"image1"), Source(L"image2.dcm")};
+    EXPECT_EQ(std::set<std::wstring>(found.begin(), found.end()), expected);
+    EXPECT_EQ(found.size(), 2u);
+    EXPECT_EQ(foundWithSeparator, found);
+    EXPECT_TRUE(files_.SubFolders(Target()).empty());
+}
+
+// --- Attributes and existence -----------------------------------------------------------------
+
+TEST_F(Win32FileSystemTest, GetAttributesReportsBitsAndFailsForMissingPath) {
+    folder_.WriteBytes(L"1.dcm", kImageBytes);
+    folder_.MakeReadOnly(L"1.dcm");
+
+    EXPECT_NE(files_.GetAttributes(Target()) & kDirectoryAttribute, 0u);
+    EXPECT_EQ(files_.GetAttributes(folder_.PathOf(L"1.dcm")) & kDirectoryAttribute, 0u);
+    EXPECT_NE(files_.GetAttributes(folder_.PathOf(L"1.dcm")) & FILE_ATTRIBUTE_READONLY, 0u);
+    ExpectPlatformFailure(FailureOf([&] { files_.GetAttributes(folder_.PathOf(L"missing")); }),
+                          ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(Win32FileSystemTest, ExistenceChecksTellFilesFromFolders) {
+    folder_.WriteBytes(L"1.dcm", kImageBytes);
+
+    EXPECT_TRUE(files_.FileExists(folder_.PathOf(L"1.dcm")));
+    EXPECT_FALSE(files_.FolderExists(folder_.PathOf(L"1.dcm")));
+    EXPECT_TRUE(files_.FolderExists(Target()));
+    EXPECT_FALSE(files_.FileExists(Target()));
+    EXPECT_FALSE(files_.FileExists(folder_.PathOf(L"missing")));
+    EXPECT_FALSE(files_.FolderExists(folder_.PathOf(L"missing")));
+}
+
+TEST_F(Win32FileSystemTest, CreateFolderFailsWhenItExistsOrItsParentIsMissing) {
+    files_.CreateFolder(folder_.PathOf(L"Logs"));
+
+    EXPECT_TRUE(files_.FolderExists(folder_.PathOf(L"Logs")));
+    ExpectPlatformFailure(FailureOf([&] { files_.CreateFolder(folder_.PathOf(L"Logs")); }),
+                          ERROR_ALREADY_EXISTS);
+    ExpectPlatformFailure(FailureOf([&] { files_.CreateFolder(folder_.PathOf(L"no\\Logs")); }),
+                          ERROR_PATH_NOT_FOUND);
+}
+
+// --- Text files -------------------------------------------------------------------------------
+
+TEST_F(Win32FileSystemTest, CreateTextFileLeavesEmptyFileInPlaceOfExistingOne) {
+    folder_.WriteBytes(L"ErrorLog.log", kOtherBytes);
+
+    files_.CreateTextFile(folder_.PathOf(L"ErrorLog.log"));
+    files_.CreateTextFile(folder_.PathOf(L"new.log"));
+
+    EXPECT_TRUE(folder_.Exists(L"ErrorLog.log"));
+    EXPECT_EQ(folder_.ReadBytes(L"ErrorLog.log"), "");
+    EXPECT_TRUE(folder_.Exists(L"new.log"));
+}
+
+TEST_F(Win32FileSystemTest, AppendLineWritesAnsiTextWithLineEndAfterExistingContent) {
+    ASSERT_EQ(::GetACP(), 1252u) << "the expected bytes are those of code page 1252";
+    folder_.WriteBytes(L"ErrorLog.log", "first\r\n");
+
+    files_.AppendLine(folder_.PathOf(L"ErrorLog.log"), L"R\u00f6ntgen \u00dcberlauf");
+    files_.AppendLine(folder_.PathOf(L"ErrorLog.log"), L"");
+
+    EXPECT_EQ(folder_.ReadBytes(L"ErrorLog.log"),
+              "first\r\nR\xf6ntgen \xdc"
+              "berlauf\r\n\r\n");
+}
+
+TEST_F(Win32FileSystemTest, AppendLineCreatesMissingFileAndLeavesNothingOpen) {
+    const std::wstring path = folder_.PathOf(L"ErrorLog.log");
+
+    files_.AppendLine(path, L"line");
+
+    EXPECT_EQ(folder_.ReadBytes(L"ErrorLog.log"), "line\r\n");
+    const UniqueFile exclusive(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_TRUE(exclusive) << "error " << ::GetLastError();
+}
+
+TEST_F(Win32FileSystemTest, AppendLineFailsWithSharingViolationOnFileHeldExclusively) {
+    const std::wstring path = folder_.PathOf(L"ErrorLog.log");
+    folder_.WriteBytes(L"ErrorLog.log", "first\r\n");
+    std::optional<Failure> failure;
+    {
+        const UniqueFile exclusive(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr,
+                                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(exclusive);
+        failure = FailureOf([&] { files_.AppendLine(path, L"second"); });
+    }
+    ExpectPlatformFailure(failure, ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(folder_.ReadBytes(L"ErrorLog.log"), "first\r\n");
+}
+
+}  // namespace
+}  // namespace ordovan::win32
