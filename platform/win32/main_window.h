@@ -1,0 +1,69 @@
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+
+#include "platform/win32/handles.h"
+#include "platform/window_system.h"
+#include "window/form1_design.h"
+
+namespace ordovan::win32 {
+
+// The main window on Win32: creates the window and its controls from the design, lays them out
+// for the window's DPI, routes clicks and timer ticks to the window's logic, and realises the
+// window system that logic talks to.
+class MainWindow final : public WindowSystem {
+  public:
+    MainWindow() = default;
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
+
+    // Creates the (still hidden) window with its controls. Throws ordovan::Failure.
+    void Create(HINSTANCE instance, WindowEvents& events);
+    // Shows the window and puts the focus on the Start button.
+    void Show(int showCommand);
+    // The program's message loop; returns the exit code once the window has been closed.
+    int RunMessageLoop();
+
+    HWND Handle() const { return window_.get(); }
+    HWND Control(form1::ControlId id) const;
+
+    // One message through the window's usual handling: dialog keys, translation, dispatch.
+    void DispatchOneMessage(MSG& message);
+
+    std::wstring ButtonCaption() override;
+    void SetButtonCaption(std::wstring_view caption) override;
+    std::wstring TargetText() override;
+    void SetTargetText(std::wstring_view text) override;
+    void ShowMessage(std::wstring_view text, std::wstring_view title) override;
+    void SetTimerEnabled(bool enabled) override;
+    void ProcessPendingEvents() override;
+    void Sleep(std::int32_t milliseconds) override;
+    void SendKeys(const std::vector<KeyStroke>& strokes, bool wait) override;
+
+  private:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam,
+                                       LPARAM lParam) noexcept;
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+    void OnCreate();
+    void OnCommand(int controlId, int notification);
+    void OnTimer(UINT_PTR timerId);
+    void OnActivate(bool active);
+    void OnDpiChanged(UINT dpi, const RECT& suggested);
+    void OnNcDestroy();
+
+    void CreateControls();
+    void ApplyDpi(UINT dpi);
+    void FitClientArea(UINT dpi);
+    SIZE WindowSizeForClient(UINT dpi) const;
+
+    UniqueWindow window_;
+    std::array<HWND, form1::kControls.size()> controls_{};
+    UniqueFont font_;
+    WindowEvents* events_ = nullptr;
+    HWND focusBeforeDeactivation_ = nullptr;
+};
+
+}  // namespace ordovan::win32

@@ -1,0 +1,127 @@
+#include "tests/fake_window_system.h"
+
+#include <algorithm>
+
+namespace ordovan::testing {
+
+void FakeWindowSystem::RunUntil(std::int64_t untilMs) {
+    for (auto next = NextEvent(); next && next->first <= untilMs; next = NextEvent()) {
+        nowMs_ = std::max(nowMs_, next->first);
+        Deliver(next->second, next->first);
+    }
+    nowMs_ = std::max(nowMs_, untilMs);
+}
+
+void FakeWindowSystem::FailNext(Operation operation, Failure failure, int callsToPass) {
+    failures_.insert_or_assign(operation, PlannedFailure{std::move(failure), callsToPass});
+}
+
+std::optional<std::pair<std::int64_t, FakeWindowSystem::EventKind>> FakeWindowSystem::NextEvent()
+    const {
+    std::optional<std::pair<std::int64_t, EventKind>> next;
+    if (!pendingClicks_.empty())
+        next = {pendingClicks_.begin()->first, EventKind::Click};
+    if (timerEnabled && (!next || nextTickMs_ < next->first))
+        next = {nextTickMs_, EventKind::Tick};
+    return next;
+}
+
+void FakeWindowSystem::Deliver(EventKind kind, std::int64_t dueMs) {
+    if (kind == EventKind::Click) {
+        pendingClicks_.erase(pendingClicks_.begin());
+        clicksAt.push_back(nowMs_);
+        events_->cmdStart_Click();
+        return;
+    }
+    // Like WM_TIMER: the timer keeps its phase, and periods missed while the thread was busy
+    // collapse into the one tick delivered now.
+    nextTickMs_ = dueMs + timerIntervalMs_;
+    while (nextTickMs_ <= nowMs_)
+        nextTickMs_ += timerIntervalMs_;
+    ticksAt.push_back(nowMs_);
+    events_->tmrCheck_Timer();
+}
+
+void FakeWindowSystem::ThrowIfFailing(Operation operation) {
+    const auto found = failures_.find(operation);
+    if (found == failures_.end())
+        return;
+    if (found->second.callsToPass-- > 0)
+        return;
+    Failure failure = found->second.failure;
+    failures_.erase(found);
+    throw failure;
+}
+
+std::wstring FakeWindowSystem::ButtonCaption() {
+    ThrowIfFailing(Operation::ButtonCaption);
+    return caption;
+}
+
+void FakeWindowSystem::SetButtonCaption(std::wstring_view text) {
+    ThrowIfFailing(Operation::SetButtonCaption);
+    caption = text;
+}
+
+std::wstring FakeWindowSystem::TargetText() {
+    ThrowIfFailing(Operation::TargetText);
+    return target;
+}
+
+void FakeWindowSystem::SetTargetText(std::wstring_view text) {
+    ThrowIfFailing(Operation::SetTargetText);
+    target = text;
+}
+
+void FakeWindowSystem::ShowMessage(std::wstring_view text, std::wstring_view title) {
+    ThrowIfFailing(Operation::ShowMessage);
+    messages.push_back({std::wstring(text), std::wstring(title)});
+}
+
+void FakeWindowSystem::SetTimerEnabled(bool enabled) {
+    ThrowIfFailing(Operation::SetTimerEnabled);
+    timerEnabled = enabled;
+    if (enabled) {
+        nextTickMs_ = nowMs_ + timerIntervalMs_;
+        timerSwitchedOnAt.push_back(nowMs_);
+    } else {
+        timerSwitchedOffAt.push_back(nowMs_);
+    }
+}
+
+void FakeWindowSystem::ProcessPendingEvents() {
+    ThrowIfFailing(Operation::ProcessPendingEvents);
+    // Only what is pending now, in time order; events that come due while these run wait for the
+    // next pass, and an event a nested pass has already taken is not delivered twice.
+    const std::int64_t passMs = nowMs_;
+    const std::int64_t tickDueMs = nextTickMs_;
+    bool tickPending = timerEnabled && tickDueMs <= passMs;
+    auto clicksPending = std::count_if(pendingClicks_.begin(), pendingClicks_.end(),
+                                       [&](const auto& click) { return click.first <= passMs; });
+    for (;;) {
+        const bool clickReady =
+            clicksPending > 0 && !pendingClicks_.empty() && pendingClicks_.begin()->first <= passMs;
+        const bool tickReady = tickPending && timerEnabled && nextTickMs_ == tickDueMs;
+        if (!clickReady && !tickReady)
+            return;
+        if (clickReady && (!tickReady || pendingClicks_.begin()->first <= tickDueMs)) {
+            --clicksPending;
+            Deliver(EventKind::Click, pendingClicks_.begin()->first);
+        } else {
+            tickPending = false;
+            Deliver(EventKind::Tick, tickDueMs);
+        }
+    }
+}
+
+void FakeWindowSystem::Sleep(std::int32_t milliseconds) {
+    ThrowIfFailing(Operation::Sleep);
+    nowMs_ += milliseconds;
+}
+
+void FakeWindowSystem::SendKeys(const std::vector<KeyStroke>& strokes, bool wait) {
+    ThrowIfFailing(Operation::SendKeys);
+    typed.push_back({nowMs_, strokes, wait});
+}
+
+}  // namespace ordovan::testing

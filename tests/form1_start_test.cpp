@@ -1,0 +1,239 @@
+#include <gtest/gtest.h>
+
+#include "platform/key_notation.h"
+#include "platform/win32/win32_file_system.h"
+#include "tests/fake_error_log.h"
+#include "tests/fake_window_system.h"
+#include "window/form1.h"
+#include "window/form1_design.h"
+
+namespace ordovan::testing {
+namespace {
+
+using Operation = FakeWindowSystem::Operation;
+
+constexpr std::int64_t kClickMs = 1000;
+
+class StartCommand : public ::testing::Test {
+  protected:
+    StartCommand() { window.Attach(form); }
+
+    // When each key string was typed, relative to the click.
+    std::vector<std::int64_t> TypedAtRelative() const {
+        std::vector<std::int64_t> times;
+        for (const auto& keys : window.typed)
+            times.push_back(keys.atMs - kClickMs);
+        return times;
+    }
+    std::vector<bool> TypedWaitFlags() const {
+        std::vector<bool> flags;
+        for (const auto& keys : window.typed)
+            flags.push_back(keys.wait);
+        return flags;
+    }
+    std::vector<std::vector<KeyStroke>> TypedStrokes() const {
+        std::vector<std::vector<KeyStroke>> strokes;
+        for (const auto& keys : window.typed)
+            strokes.push_back(keys.strokes);
+        return strokes;
+    }
+
+    FakeWindowSystem window{form1::kPollIntervalMs};
+    FakeErrorLog log;
+    win32::Win32FileSystem files;
+    Form1 form{window, files, log};
+};
+
+std::vector<std::vector<KeyStroke>> Strokes(std::initializer_list<std::wstring_view> keyStrings) {
+    std::vector<std::vector<KeyStroke>> strokes;
+    for (auto keys : keyStrings)
+        strokes.push_back(ParseKeyString(keys));
+    return strokes;
+}
+
+TEST_F(StartCommand, TypesTheOpeningSequenceOnItsScheduleThenSwitchesThePollOn) {
+    window.ScheduleClick(kClickMs);
+    window.RunUntil(kClickMs + 40000);
+
+    EXPECT_EQ(TypedAtRelative(),
+              (std::vector<std::int64_t>{4000, 5000, 7000, 16000, 17000, 18000}));
+    EXPECT_EQ(TypedWaitFlags(), (std::vector<bool>{true, true, true, false, false, false}));
+    EXPECT_EQ(TypedStrokes(),
+              Strokes({L"{F2}", L"{TAB}", L"{ENTER}", L"{HOME}", L"+{END}", L"{ENTER}"}));
+    EXPECT_EQ(window.timerSwitchedOnAt, (std::vector<std::int64_t>{kClickMs + 19000}));
+    ASSERT_FALSE(window.ticksAt.empty());
+    EXPECT_EQ(window.ticksAt.front(), kClickMs + 34000);
+    EXPECT_EQ(window.caption, L"Stop");
+    EXPECT_FALSE(form.StopRequested);
+    EXPECT_TRUE(log.lines.empty());
+}
+
+TEST_F(StartCommand, EmptyTargetShowsTheMessageAndStartsNothing) {
+    window.target.clear();
+    form.StopRequested = true;
+    window.ScheduleClick(kClickMs);
+    window.RunUntil(kClickMs + 40000);
+
+    ASSERT_EQ(window.messages.size(), 1u);
+    EXPECT_EQ(window.messages[0].text, L"Bitte geben Sie ein Ziel ein");
+    EXPECT_EQ(window.messages[0].title, L"Kelvorin");
+    EXPECT_EQ(window.caption, L"Start");
+    EXPECT_TRUE(window.typed.empty());
+    EXPECT_TRUE(window.timerSwitchedOnAt.empty());
+    EXPECT_TRUE(window.timerSwitchedOffAt.empty());
+    EXPECT_FALSE(form.StopRequested);
+    EXPECT_EQ(window.target, L"");
+}
+
+TEST_F(StartCommand, AppendsAMissingBackslashAndNothingElse) {
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {L"Y:", L"Y:\\"},
+        {L"Y:\\", L"Y:\\"},
+        {L"D:\\Export", L"D:\\Export\\"},
+        {L" ", L" \\"},
+        {L"\\\\server\\share", L"\\\\server\\share\\"},
+    };
+    for (const auto& [typedTarget, expected] : cases) {
+        window.caption = L"Start";
+        window.target = typedTarget;
+        form.cmdStart_Click();
+        EXPECT_EQ(window.target, expected);
+    }
+    EXPECT_TRUE(window.messages.empty());
+}
+
+TEST_F(StartCommand, AnyCaptionButExactlyStartStops) {
+    for (const std::wstring caption : {L"Stop", L"start", L"Start ", L"START", L""}) {
+        window.caption = caption;
+        form.StopRequested = false;
+        form.cmdStart_Click();
+        EXPECT_TRUE(form.StopRequested);
+        EXPECT_EQ(window.caption, L"Start");
+    }
+    EXPECT_TRUE(window.typed.empty());
+    EXPECT_TRUE(window.messages.empty());
+    EXPECT_EQ(window.Now(), 0);
+}
+
+TEST_F(StartCommand, StopClickLeavesThePollTimerAsItIs) {
+    for (const bool timerOn : {true, false}) {
+        window.caption = L"Stop";
+        window.timerEnabled = timerOn;
+        form.cmdStart_Click();
+        EXPECT_TRUE(form.StopRequested);
+        EXPECT_EQ(window.caption, L"Start");
+        EXPECT_EQ(window.timerEnabled, timerOn);
+    }
+    EXPECT_TRUE(window.timerSwitchedOnAt.empty());
+    EXPECT_TRUE(window.timerSwitchedOffAt.empty());
+}
+
+// A click while Start is still typing is taken when the handler has ended, and then stops.
+TEST_F(StartCommand, ClickWhileStartingStopsAfterTheOpeningSequence) {
+    window.ScheduleClick(kClickMs);
+    window.ScheduleClick(kClickMs + 2000);
+    window.RunUntil(kClickMs + 19000);
+
+    EXPECT_EQ(window.clicksAt, (std::vector<std::int64_t>{kClickMs, kClickMs + 19000}));
+    EXPECT_EQ(window.typed.size(), 6u);
+    EXPECT_TRUE(form.StopRequested);
+    EXPECT_EQ(window.caption, L"Start");
+    EXPECT_TRUE(window.timerEnabled);  // Stopping: the poll's next tick ends the run
+}
+
+// Stopping: caption "Start", stop requested, timer still on. A click starts a new run, whose
+// opening sequence restarts the timer's interval.
+TEST_F(StartCommand, ClickWhileStoppingStartsAgainAndRestartsTheTimer) {
+    window.ScheduleClick(kClickMs);
+    window.ScheduleClick(kClickMs + 25000);  // Stop
+    window.ScheduleClick(kClickMs + 26000);  // Start again before the next tick
+    window.RunUntil(kClickMs + 26000 + 19000);
+
+    EXPECT_FALSE(form.StopRequested);
+    EXPECT_EQ(window.caption, L"Stop");
+    EXPECT_EQ(window.typed.size(), 12u);
+    EXPECT_EQ(window.timerSwitchedOnAt,
+              (std::vector<std::int64_t>{kClickMs + 19000, kClickMs + 26000 + 19000}));
+    EXPECT_TRUE(window.ticksAt.empty());
+    EXPECT_TRUE(window.timerSwitchedOffAt.empty());
+}
+
+// Stop, then Start with an empty target before the next tick: the stop is revoked and the run
+// goes on although the caption reads "Start".
+TEST_F(StartCommand, EmptyTargetAfterStopRevokesTheStop) {
+    window.ScheduleClick(kClickMs);
+    window.ScheduleClick(kClickMs + 25000);
+    window.RunUntil(kClickMs + 25000);
+    window.target.clear();
+    window.ScheduleClick(kClickMs + 26000);
+    window.RunUntil(kClickMs + 26000);
+
+    EXPECT_FALSE(form.StopRequested);
+    EXPECT_EQ(window.caption, L"Start");
+    EXPECT_TRUE(window.timerEnabled);
+    EXPECT_EQ(window.messages.size(), 1u);
+}
+
+TEST_F(StartCommand, KeyStringThatCannotBeReadIsLoggedOnceWithoutItsDelay) {
+    form.KelvorinX(L"{F99}", true, 1000);
+
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_EQ(log.lines[0].procedureText, L"KelvorinX - {F99} - Wahr - 1000");
+    EXPECT_EQ(log.lines[0].number, kInvalidKeyStringNumber);
+    EXPECT_FALSE(log.lines[0].description.empty());
+    EXPECT_TRUE(window.typed.empty());
+    EXPECT_EQ(window.Now(), 0);
+}
+
+TEST_F(StartCommand, RejectedKeyIsLoggedAndTheSequenceGoesOnAtOnce) {
+    window.FailNext(Operation::SendKeys, Failure(5, L"Zugriff verweigert"));
+    window.ScheduleClick(kClickMs);
+    window.RunUntil(kClickMs + 19000);
+
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_EQ(log.lines[0].procedureText, L"KelvorinX - {F2} - Wahr - 1000");
+    EXPECT_EQ(log.lines[0].number, 5);
+    EXPECT_EQ(log.lines[0].description, L"Zugriff verweigert");
+    // Tab follows at once, without the failed key's pause; the rest keeps its rhythm.
+    EXPECT_EQ(TypedAtRelative(), (std::vector<std::int64_t>{4000, 6000, 15000, 16000, 17000}));
+    EXPECT_EQ(window.timerSwitchedOnAt, (std::vector<std::int64_t>{kClickMs + 18000}));
+}
+
+TEST_F(StartCommand, FailedPauseIsLoggedWithTheFalseWord) {
+    // Sleeps before the pause after Home: 4,000 ms, three key delays, the 6,000 ms pause.
+    window.FailNext(Operation::Sleep, Failure(1, L"Unzul\u00e4ssige Funktion."), 5);
+    window.ScheduleClick(kClickMs);
+    window.RunUntil(kClickMs + 19000);
+
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_EQ(log.lines[0].procedureText, L"KelvorinX - {HOME} - Falsch - 1000");
+}
+
+// A failure after the caption went to "Stop" halts the run: caption "Stop", timer still off.
+TEST_F(StartCommand, FailureAfterTheCaptionChangeHaltsWithOneLogLine) {
+    window.FailNext(Operation::SetTimerEnabled, Failure(1400, L"Ungültiges Fensterhandle."));
+    window.ScheduleClick(kClickMs);
+    window.RunUntil(kClickMs + 60000);
+
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_EQ(log.lines[0].procedureText, L"cmdStart_Click");
+    EXPECT_EQ(log.lines[0].number, 1400);
+    EXPECT_EQ(window.caption, L"Stop");
+    EXPECT_FALSE(window.timerEnabled);
+    EXPECT_TRUE(window.ticksAt.empty());
+}
+
+TEST_F(StartCommand, FailureBeforeTheCaptionChangeEndsTheHandlerWithOneLogLine) {
+    for (const Operation operation : {Operation::ButtonCaption, Operation::TargetText}) {
+        window.FailNext(operation, Failure(6, L"Das Handle ist ungültig."));
+        form.cmdStart_Click();
+    }
+    ASSERT_EQ(log.lines.size(), 2u);
+    EXPECT_EQ(log.lines[0].procedureText, L"cmdStart_Click");
+    EXPECT_EQ(log.lines[1].procedureText, L"cmdStart_Click");
+    EXPECT_EQ(window.caption, L"Start");
+    EXPECT_TRUE(window.typed.empty());
+}
+
+}  // namespace
+}  // namespace ordovan::testing

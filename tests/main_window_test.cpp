@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "platform/win32/main_window.h"
+#include "platform/win32/win32_file_system.h"
+#include "tests/fake_error_log.h"
+#include "window/form1.h"
+#include "window/form1_design.h"
+
+namespace ordovan::win32 {
+namespace {
+
+using form1::ControlId;
+
+struct RecordingEvents final : WindowEvents {
+    void cmdStart_Click() override { ++clicks; }
+    void tmrCheck_Timer() override { ++ticks; }
+    int clicks = 0;
+    int ticks = 0;
+};
+
+std::wstring ClassName(HWND window) {
+    wchar_t name[64] = {};
+    ::GetClassNameW(window, name, 64);
+    return name;
+}
+
+std::wstring Text(HWND window) {
+    wchar_t text[256] = {};
+    ::GetWindowTextW(window, text, 256);
+    return text;
+}
+
+RECT ClientRect(HWND window) {
+    RECT rect{};
+    ::GetClientRect(window, &rect);
+    return rect;
+}
+
+// The control's rectangle in its parent's client coordinates.
+RECT RectInParent(HWND control) {
+    RECT rect{};
+    ::GetWindowRect(control, &rect);
+    ::MapWindowPoints(HWND_DESKTOP, ::GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+void ExpectDesignRect(HWND control, const form1::ControlDesign& design, int dpi) {
+    const RECT rect = RectInParent(control);
+    EXPECT_EQ(rect.left, form1::TwipsToPixels(design.left, dpi));
+    EXPECT_EQ(rect.top, form1::TwipsToPixels(design.top, dpi));
+    EXPECT_EQ(rect.right - rect.left, form1::TwipsToPixels(design.width, dpi));
+    EXPECT_EQ(rect.bottom - rect.top, form1::TwipsToPixels(design.height, dpi));
+}
+
+LONG FontHeight(HWND control) {
+    const auto font = reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0));
+    LOGFONTW description{};
+    ::GetObjectW(font, sizeof(description), &description);
+    return description.lfHeight < 0 ? -description.lfHeight : description.lfHeight;
+}
+
+class MainWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        window.Create(::GetModuleHandleW(nullptr), events);
+        window.Show(SW_SHOWNORMAL);
+        ::SetForegroundWindow(window.Handle());
+        window.ProcessPendingEvents();
+    }
+
+    HWND Control(ControlId id) const { return window.Control(id); }
+
+    RecordingEvents events;
+    MainWindow window;
+};
+
+TEST_F(MainWindowTest, OpensWithCaptionClientSizeAndTheDesignedControls) {
+    EXPECT_EQ(Text(window.Handle()), L"Copy Ordovan");
+    ASSERT_EQ(::GetDpiForWindow(window.Handle()), 96u) << "the test prefix runs at 96 dpi";
+    const RECT client = ClientRect(window.Handle());
+    EXPECT_EQ(client.right, 213);
+    EXPECT_EQ(client.bottom, 82);
+
+    const std::wstring classes[] = {L"Button", L"Edit", L"Static", L"Static"};
+    const std::wstring texts[] = {L"Start", L"Y:\\", L"Ziel:", L"Test"};
+    for (std::size_t i = 0; i < form1::kControls.size(); ++i) {
+        const HWND control = Control(form1::kControls[i].id);
+        ASSERT_NE(control, nullptr);
+        EXPECT_EQ(ClassName(control), classes[i]);
+        EXPECT_EQ(Text(control), texts[i]);
+        EXPECT_TRUE(::IsWindowEnabled(control));
+        ExpectDesignRect(control, form1::kControls[i], 96);
+    }
+    // A plain push button, not the window's default button.
+    EXPECT_EQ(::GetWindowLongW(Control(ControlId::cmdStart), GWL_STYLE) & BS_TYPEMASK,
+              BS_PUSHBUTTON);
+}
+
+TEST_F(MainWindowTest, StartsWithTheFocusOnStartAndTabsBetweenButtonAndTargetBox) {
+    EXPECT_EQ(::GetFocus(), Control(ControlId::cmdStart));
+    const HWND afterStart =
+        ::GetNextDlgTabItem(window.Handle(), Control(ControlId::cmdStart), FALSE);
+    EXPECT_EQ(afterStart, Control(ControlId::txtTarget));
+    const HWND afterTarget =
+        ::GetNextDlgTabItem(window.Handle(), Control(ControlId::txtTarget), FALSE);
+    EXPECT_EQ(afterTarget, Control(ControlId::cmdStart));
+}
+
+TEST_F(MainWindowTest, RescalesClientAreaControlsAndFontWhenTheDpiChanges) {
+    const LONG fontAt96 = FontHeight(Control(ControlId::cmdStart));
+    RECT suggested{};
+    ::GetWindowRect(window.Handle(), &suggested);
+    ::SendMessageW(window.Handle(), WM_DPICHANGED, MAKEWPARAM(144, 144),
+                   reinterpret_cast<LPARAM>(&suggested));
+
+    const RECT client = ClientRect(window.Handle());
+    EXPECT_EQ(client.right, 320);
+    EXPECT_EQ(client.bottom, 123);
+    for (const auto& design : form1::kControls)
+        ExpectDesignRect(Control(design.id), design, 144);
+    EXPECT_GT(FontHeight(Control(ControlId::cmdStart)), fontAt96);
+
+    ::SendMessageW(window.Handle(), WM_DPICHANGED, MAKEWPARAM(96, 96),
+                   reinterpret_cast<LPARAM>(&suggested));
+    EXPECT_EQ(ClientRect(window.Handle()).right, 213);
+    EXPECT_EQ(FontHeight(Control(ControlId::cmdStart)), fontAt96);
+}
+
+TEST_F(MainWindowTest, ButtonClickReachesTheLogicOnlyThroughTheEventPass) {
+    ::PostMessageW(Control(ControlId::cmdStart), BM_CLICK, 0, 0);
+    EXPECT_EQ(events.clicks, 0);
+    window.ProcessPendingEvents();
+    EXPECT_EQ(events.clicks, 1);
+    EXPECT_EQ(events.ticks, 0);
+}
+
+TEST_F(MainWindowTest, ControlTextsReadAndWriteTheRealControls) {
+    window.SetButtonCaption(L"Stop");
+    EXPECT_EQ(Text(Control(ControlId::cmdStart)), L"Stop");
+    EXPECT_EQ(window.ButtonCaption(), L"Stop");
+
+    window.SetTargetText(L"D:\\R\u00f6ntgen\\");
+    EXPECT_EQ(window.TargetText(), L"D:\\R\u00f6ntgen\\");
+    window.SetTargetText(L"");
+    EXPECT_EQ(window.TargetText(), L"");
+}
+
+TEST_F(MainWindowTest, PollTimerIsOffAtFirstAndSwitchesOnAndOff) {
+    constexpr UINT_PTR kPollTimerId = 1;
+    // KillTimer succeeds only for a timer that is running.
+    EXPECT_FALSE(::KillTimer(window.Handle(), kPollTimerId));
+    window.SetTimerEnabled(true);
+    window.SetTimerEnabled(true);
+    EXPECT_TRUE(::KillTimer(window.Handle(), kPollTimerId));
+    window.SetTimerEnabled(true);
+    window.SetTimerEnabled(false);
+    EXPECT_FALSE(::KillTimer(window.Handle(), kPollTimerId));
+}
+
+TEST_F(MainWindowTest, OperationsOnADestroyedWindowFailWithThePlatformsError) {
+    const HWND button = Control(ControlId::cmdStart);
+    ::DestroyWindow(window.Handle());
+    EXPECT_FALSE(::IsWindow(button));
+    try {
+        window.SetTimerEnabled(true);
+        ADD_FAILURE() << "switching the timer on without a window succeeded";
+    } catch (const Failure& failure) {
+        EXPECT_NE(failure.Number(), 0);
+    }
+}
+
+}  // namespace
+}  // namespace ordovan::win32

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "errorlog/error_handler.h"
+#include "platform/driven_app.h"
+#include "platform/file_system.h"
+#include "platform/window_system.h"
+
+namespace ordovan {
+
+// The main window's logic: the Start/Stop command, the keystroke sender, the export poll and the
+// next-patient sequence, with the run state they share.
+class Form1 final : public WindowEvents {
+  public:
+    Form1(WindowSystem& window, FileSystem& files, ErrorLog& log)
+        : window_(window), files_(files), log_(log) {}
+
+    void cmdStart_Click() override;
+    void tmrCheck_Timer() override;
+
+    // Types one key string into the focused window, then pauses `delay` ms. A failure is logged
+    // here and not passed on, so the sequence that called it goes on with its next key.
+    void KelvorinX(std::wstring_view keys, bool wait, std::int16_t delay);
+
+    // The user asked the current run to stop.
+    bool StopRequested = false;
+    // Image subfolders that held a lock file at the last counting tick; 0 after a copying tick.
+    std::int16_t LockedCount = 0;
+
+  private:
+    void SendKeySequence(std::span<const driven_app::KeyStep> steps);
+
+    WindowSystem& window_;
+    FileSystem& files_;
+    ErrorLog& log_;
+};
+
+}  // namespace ordovan
