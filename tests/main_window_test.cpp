@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/key_notation.h"
 #include "platform/win32/main_window.h"
 #include "platform/win32/win32_file_system.h"
 #include "tests/fake_error_log.h"
@@ -159,6 +160,34 @@ TEST_F(MainWindowTest, PollTimerIsOffAtFirstAndSwitchesOnAndOff) {
     window.SetTimerEnabled(true);
     window.SetTimerEnabled(false);
     EXPECT_FALSE(::KillTimer(window.Handle(), kPollTimerId));
+}
+
+TEST_F(MainWindowTest, TabAndSpaceOperateTheWindowFromTheKeyboard) {
+    window.SendKeys(ParseKeyString(L"{TAB}"), true);
+    EXPECT_EQ(::GetFocus(), Control(ControlId::txtTarget));
+    window.SendKeys(ParseKeyString(L"+{TAB}"), true);
+    EXPECT_EQ(::GetFocus(), Control(ControlId::cmdStart));
+    EXPECT_EQ(events.clicks, 0);
+    window.SendKeys(ParseKeyString(L" "), true);
+    EXPECT_EQ(events.clicks, 1);
+}
+
+// With the focus on our own window, KelvorinX types into it, and with the wait flag the keys are
+// in the text box when the call returns.
+TEST_F(MainWindowTest, KelvorinXWithWaitHasTypedIntoOurOwnTextBoxWhenItReturns) {
+    testing::FakeErrorLog log;
+    Win32FileSystem files;
+    Form1 form(window, files, log);
+    ::SetFocus(Control(ControlId::txtTarget));
+    window.SetTargetText(L"X:\\Alt");
+
+    form.KelvorinX(L"{HOME}", true, 0);
+    form.KelvorinX(L"+{END}", true, 0);
+    form.KelvorinX(L"{A}", true, 0);
+    EXPECT_EQ(window.TargetText(), L"A");
+    form.KelvorinX(L"b~", true, 0);
+    EXPECT_EQ(window.TargetText(), L"Ab");
+    EXPECT_TRUE(log.lines.empty());
 }
 
 TEST_F(MainWindowTest, OperationsOnADestroyedWindowFailWithThePlatformsError) {
