@@ -12,6 +12,11 @@
 // ordovan::Failure when the platform fails them.
 namespace ordovan {
 
+// The window was closed while a procedure let events run. The program is ending: the procedure
+// must stop at once, with no further key, copy, deletion or log line. Deliberately not a Failure,
+// so that no failure path catches it.
+struct WindowClosed {};
+
 class WindowSystem {
   public:
     virtual ~WindowSystem() = default;
@@ -27,14 +32,16 @@ class WindowSystem {
     // Switching the poll timer on (also when it is on already) starts a fresh interval.
     virtual void SetTimerEnabled(bool enabled) = 0;
 
-    // One pass over the window events pending at this moment.
+    // One pass over the window events pending at this moment. Throws WindowClosed when the user
+    // closed the window during the pass.
     virtual void ProcessPendingEvents() = 0;
 
     // Blocks the thread; the window is not serviced meanwhile.
     virtual void Sleep(std::int32_t milliseconds) = 0;
 
     // Types the strokes into the window that has the keyboard focus. With wait, returns only when
-    // the receiving application has processed them (or gave no sign of life within a deadline).
+    // the receiving application has processed them (or gave no sign of life within a deadline);
+    // throws WindowClosed when the user closed the window while the wait let events run.
     virtual void SendKeys(const std::vector<KeyStroke>& strokes, bool wait) = 0;
 };
 

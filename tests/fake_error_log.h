@@ -6,7 +6,7 @@
 
 #include "errorlog/error_handler.h"
 
-namespace ordovan::testing {
+namespace ordovan::test {
 
 // Keeps the lines the procedures would have written to the error log.
 class FakeErrorLog final : public ErrorLog {
@@ -24,4 +24,4 @@ class FakeErrorLog final : public ErrorLog {
     std::vector<Line> lines;
 };
 
-}  // namespace ordovan::testing
+}  // namespace ordovan::test

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace ordovan::testing {
+namespace ordovan::test {
 
 void FakeWindowSystem::RunUntil(std::int64_t untilMs) {
     for (auto next = NextEvent(); next && next->first <= untilMs; next = NextEvent()) {
@@ -19,30 +19,92 @@ void FakeWindowSystem::FailNext(Operation operation, Failure failure, int callsT
 std::optional<std::pair<std::int64_t, FakeWindowSystem::EventKind>> FakeWindowSystem::NextEvent()
     const {
     std::optional<std::pair<std::int64_t, EventKind>> next;
+    if (closed)
+        return next;
     if (!pendingClicks_.empty())
         next = {pendingClicks_.begin()->first, EventKind::Click};
-    if (timerEnabled && (!next || nextTickMs_ < next->first))
+    // On a tie the tick goes first: a click at the tick's time is then pending inside the tick.
+    if (timerEnabled && (!next || nextTickMs_ <= next->first))
         next = {nextTickMs_, EventKind::Tick};
+    if (!extraTicks_.empty() && (!next || *extraTicks_.begin() < next->first))
+        next = {*extraTicks_.begin(), EventKind::ExtraTick};
+    if (closeAtMs_ && (!next || *closeAtMs_ < next->first))
+        next = {*closeAtMs_, EventKind::Close};
     return next;
 }
 
 void FakeWindowSystem::Deliver(EventKind kind, std::int64_t dueMs) {
-    if (kind == EventKind::Click) {
-        pendingClicks_.erase(pendingClicks_.begin());
-        clicksAt.push_back(nowMs_);
-        events_->cmdStart_Click();
-        return;
+    try {
+        switch (kind) {
+            case EventKind::Click:
+                pendingClicks_.erase(pendingClicks_.begin());
+                clicksAt.push_back(nowMs_);
+                events_->cmdStart_Click();
+                return;
+            case EventKind::Tick:
+                // Like WM_TIMER: the timer keeps its phase, and periods missed while the thread
+                // was busy collapse into the one tick delivered now.
+                nextTickMs_ = dueMs + timerIntervalMs_;
+                while (nextTickMs_ <= nowMs_)
+                    nextTickMs_ += timerIntervalMs_;
+                ticksAt.push_back(nowMs_);
+                events_->tmrCheck_Timer();
+                return;
+            case EventKind::ExtraTick:
+                extraTicks_.erase(extraTicks_.begin());
+                ticksAt.push_back(nowMs_);
+                events_->tmrCheck_Timer();
+                return;
+            case EventKind::Close:
+                closed = true;
+                closeAtMs_.reset();
+                timerEnabled = false;
+                pendingClicks_.clear();
+                return;
+        }
+    } catch (const WindowClosed&) {
+        // As the real window procedure does: the handler has ended, the main loop ends next.
     }
-    // Like WM_TIMER: the timer keeps its phase, and periods missed while the thread was busy
-    // collapse into the one tick delivered now.
-    nextTickMs_ = dueMs + timerIntervalMs_;
-    while (nextTickMs_ <= nowMs_)
-        nextTickMs_ += timerIntervalMs_;
-    ticksAt.push_back(nowMs_);
-    events_->tmrCheck_Timer();
+}
+
+void FakeWindowSystem::ProcessPendingEvents() {
+    ThrowIfFailing(Operation::ProcessPendingEvents);
+    // Only what is pending now, in time order; events that come due while these run wait for the
+    // next pass, and an event a nested pass has already taken is not delivered twice.
+    const std::int64_t passMs = nowMs_;
+    const std::int64_t tickDueMs = nextTickMs_;
+    bool tickPending = timerEnabled && tickDueMs <= passMs;
+    auto clicksPending = std::count_if(pendingClicks_.begin(), pendingClicks_.end(),
+                                       [&](const auto& click) { return click.first <= passMs; });
+    while (!closed) {
+        const bool closeReady = closeAtMs_ && *closeAtMs_ <= passMs;
+        const bool clickReady =
+            clicksPending > 0 && !pendingClicks_.empty() && pendingClicks_.begin()->first <= passMs;
+        const bool tickReady = tickPending && timerEnabled && nextTickMs_ == tickDueMs;
+        std::optional<std::pair<std::int64_t, EventKind>> next;
+        if (clickReady)
+            next = {pendingClicks_.begin()->first, EventKind::Click};
+        if (tickReady && (!next || tickDueMs <= next->first))
+            next = {tickDueMs, EventKind::Tick};
+        if (!extraTicks_.empty() && *extraTicks_.begin() <= passMs &&
+            (!next || *extraTicks_.begin() < next->first))
+            next = {*extraTicks_.begin(), EventKind::ExtraTick};
+        if (closeReady && (!next || *closeAtMs_ < next->first))
+            next = {*closeAtMs_, EventKind::Close};
+        if (!next)
+            return;
+        if (next->second == EventKind::Click)
+            --clicksPending;
+        if (next->second == EventKind::Tick)
+            tickPending = false;
+        Deliver(next->second, next->first);
+    }
+    throw WindowClosed{};
 }
 
 void FakeWindowSystem::ThrowIfFailing(Operation operation) {
+    if (closed)
+        ++operationsAfterClose;
     const auto found = failures_.find(operation);
     if (found == failures_.end())
         return;
@@ -89,31 +151,6 @@ void FakeWindowSystem::SetTimerEnabled(bool enabled) {
     }
 }
 
-void FakeWindowSystem::ProcessPendingEvents() {
-    ThrowIfFailing(Operation::ProcessPendingEvents);
-    // Only what is pending now, in time order; events that come due while these run wait for the
-    // next pass, and an event a nested pass has already taken is not delivered twice.
-    const std::int64_t passMs = nowMs_;
-    const std::int64_t tickDueMs = nextTickMs_;
-    bool tickPending = timerEnabled && tickDueMs <= passMs;
-    auto clicksPending = std::count_if(pendingClicks_.begin(), pendingClicks_.end(),
-                                       [&](const auto& click) { return click.first <= passMs; });
-    for (;;) {
-        const bool clickReady =
-            clicksPending > 0 && !pendingClicks_.empty() && pendingClicks_.begin()->first <= passMs;
-        const bool tickReady = tickPending && timerEnabled && nextTickMs_ == tickDueMs;
-        if (!clickReady && !tickReady)
-            return;
-        if (clickReady && (!tickReady || pendingClicks_.begin()->first <= tickDueMs)) {
-            --clicksPending;
-            Deliver(EventKind::Click, pendingClicks_.begin()->first);
-        } else {
-            tickPending = false;
-            Deliver(EventKind::Tick, tickDueMs);
-        }
-    }
-}
-
 void FakeWindowSystem::Sleep(std::int32_t milliseconds) {
     ThrowIfFailing(Operation::Sleep);
     nowMs_ += milliseconds;
@@ -121,7 +158,11 @@ void FakeWindowSystem::Sleep(std::int32_t milliseconds) {
 
 void FakeWindowSystem::SendKeys(const std::vector<KeyStroke>& strokes, bool wait) {
     ThrowIfFailing(Operation::SendKeys);
+    if (closed)
+        throw WindowClosed{};
     typed.push_back({nowMs_, strokes, wait});
+    if (onTyped)
+        onTyped(typed.back());
 }
 
-}  // namespace ordovan::testing
+}  // namespace ordovan::test

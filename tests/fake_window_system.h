@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <set>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,7 +11,7 @@
 #include "platform/failure.h"
 #include "platform/window_system.h"
 
-namespace ordovan::testing {
+namespace ordovan::test {
 
 // A window system on a virtual clock: sleeps advance the clock at once, clicks are scheduled on it,
 // the poll timer ticks on it, and every key string typed is recorded with its virtual time.
@@ -46,6 +48,11 @@ class FakeWindowSystem final : public WindowSystem {
 
     std::int64_t Now() const { return nowMs_; }
     void ScheduleClick(std::int64_t atMs) { pendingClicks_.insert({atMs, 0}); }
+    // A timer message at that time whatever the timer's phase, as a late WM_TIMER can arrive.
+    void ScheduleTick(std::int64_t atMs) { extraTicks_.insert(atMs); }
+    // The user closes the window at that time. Like the real window system, a procedure that lets
+    // events run then gets WindowClosed.
+    void ScheduleClose(std::int64_t atMs) { closeAtMs_ = atMs; }
     // The main loop: delivers clicks and ticks in time order until the clock reaches `untilMs`.
     void RunUntil(std::int64_t untilMs);
     // After `callsToPass` more calls succeed, the next call of the operation throws this failure
@@ -62,6 +69,11 @@ class FakeWindowSystem final : public WindowSystem {
     std::vector<std::int64_t> clicksAt;
     std::vector<TypedKeys> typed;
     std::vector<Message> messages;
+    // Called with every key string typed: the driven application's reaction.
+    std::function<void(const TypedKeys&)> onTyped;
+    bool closed = false;
+    // Operations a procedure asked for after the window had been closed.
+    int operationsAfterClose = 0;
 
     std::wstring ButtonCaption() override;
     void SetButtonCaption(std::wstring_view caption) override;
@@ -74,7 +86,7 @@ class FakeWindowSystem final : public WindowSystem {
     void SendKeys(const std::vector<KeyStroke>& strokes, bool wait) override;
 
   private:
-    enum class EventKind { Click, Tick };
+    enum class EventKind { Click, Tick, ExtraTick, Close };
 
     std::optional<std::pair<std::int64_t, EventKind>> NextEvent() const;
     void Deliver(EventKind kind, std::int64_t dueMs);
@@ -84,6 +96,8 @@ class FakeWindowSystem final : public WindowSystem {
     WindowEvents* events_ = nullptr;
     std::int64_t nowMs_ = 0;
     std::int64_t nextTickMs_ = 0;
+    std::optional<std::int64_t> closeAtMs_;
+    std::multiset<std::int64_t> extraTicks_;
     std::multimap<std::int64_t, int> pendingClicks_;
     struct PlannedFailure {
         Failure failure;
@@ -92,4 +106,4 @@ class FakeWindowSystem final : public WindowSystem {
     std::map<Operation, PlannedFailure> failures_;
 };
 
-}  // namespace ordovan::testing
+}  // namespace ordovan::test

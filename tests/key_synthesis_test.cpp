@@ -118,9 +118,10 @@ TEST(KeyboardInput, EveryEventIsATaggedKeyboardEventWithItsScanCode) {
 
 // ---- Real delivery ------------------------------------------------------------------------------
 
-void TranslateAndDispatch(MSG& msg) {
+bool TranslateAndDispatch(MSG& msg) {
     ::TranslateMessage(&msg);
     ::DispatchMessageW(&msg);
+    return true;
 }
 
 void SendAndWait(const wchar_t* keys) {

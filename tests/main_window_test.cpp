@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/key_notation.h"
+#include "platform/win32/handles.h"
 #include "platform/win32/main_window.h"
 #include "platform/win32/win32_file_system.h"
 #include "tests/fake_error_log.h"
@@ -175,7 +176,7 @@ TEST_F(MainWindowTest, TabAndSpaceOperateTheWindowFromTheKeyboard) {
 // With the focus on our own window, KelvorinX types into it, and with the wait flag the keys are
 // in the text box when the call returns.
 TEST_F(MainWindowTest, KelvorinXWithWaitHasTypedIntoOurOwnTextBoxWhenItReturns) {
-    testing::FakeErrorLog log;
+    test::FakeErrorLog log;
     Win32FileSystem files;
     Form1 form(window, files, log);
     ::SetFocus(Control(ControlId::txtTarget));
@@ -188,6 +189,43 @@ TEST_F(MainWindowTest, KelvorinXWithWaitHasTypedIntoOurOwnTextBoxWhenItReturns) 
     form.KelvorinX(L"b~", true, 0);
     EXPECT_EQ(window.TargetText(), L"Ab");
     EXPECT_TRUE(log.lines.empty());
+}
+
+TEST_F(MainWindowTest, ClosingTheWindowDuringAnEventPassEndsTheCallersProcedure) {
+    ::PostMessageW(window.Handle(), WM_CLOSE, 0, 0);
+    EXPECT_THROW(window.ProcessPendingEvents(), WindowClosed);
+    EXPECT_EQ(window.Handle(), nullptr);
+    // No key is typed once the window is gone.
+    EXPECT_THROW(window.SendKeys(ParseKeyString(L"{F2}"), true), WindowClosed);
+    MSG message{};
+    EXPECT_TRUE(::PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
+}
+
+// Answers the empty-target message from another thread once a timer message has had the chance
+// to reach the window behind it.
+DWORD WINAPI TickThenDismissMessage(void* mainWindow) {
+    constexpr UINT_PTR kPollTimerId = 1;
+    HWND box = nullptr;
+    for (int attempt = 0; attempt < 200 && box == nullptr; ++attempt) {
+        ::Sleep(10);
+        box = ::FindWindowW(L"#32770", L"Kelvorin");
+    }
+    ::PostMessageW(static_cast<HWND>(mainWindow), WM_TIMER, kPollTimerId, 0);
+    ::Sleep(200);
+    ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+    return 0;
+}
+
+TEST_F(MainWindowTest, TicksAreSkippedWhileTheEmptyTargetMessageIsOpen) {
+    UniqueKernelHandle answerer(
+        ::CreateThread(nullptr, 0, TickThenDismissMessage, window.Handle(), 0, nullptr));
+    window.ShowMessage(L"Bitte geben Sie ein Ziel ein", L"Kelvorin");
+    ::WaitForSingleObject(answerer.get(), 5000);
+    EXPECT_EQ(events.ticks, 0);
+
+    ::PostMessageW(window.Handle(), WM_TIMER, 1, 0);
+    window.ProcessPendingEvents();
+    EXPECT_EQ(events.ticks, 1);
 }
 
 TEST_F(MainWindowTest, OperationsOnADestroyedWindowFailWithThePlatformsError) {

@@ -117,7 +117,8 @@ void PumpUntilTaken(ULONG_PTR tag, std::size_t events, const MessageDispatcher& 
         if (IsKeyMessage(msg.message) && static_cast<ULONG_PTR>(::GetMessageExtraInfo()) == tag) {
             ++taken;
         }
-        dispatch(msg);
+        if (!dispatch(msg))
+            return;
     }
 }
 

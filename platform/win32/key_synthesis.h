@@ -10,8 +10,8 @@
 namespace ordovan::win32 {
 
 // Hands one message of our own thread to the window's usual message handling (dialog keys,
-// translation, dispatch).
-using MessageDispatcher = std::function<void(MSG&)>;
+// translation, dispatch); answers false when waiting makes no more sense (our window is gone).
+using MessageDispatcher = std::function<bool(MSG&)>;
 
 // Keys whose scan codes carry the extended-key flag (Home, End, the arrows, Ins, Del, PgUp, PgDn,
 // ...). Wine's MapVirtualKey does not report it, so it comes from this fixed list.

@@ -152,7 +152,8 @@ LRESULT CALLBACK MainWindow::WindowProc(HWND window, UINT message, WPARAM wParam
     try {
         return self->HandleMessage(message, wParam, lParam);
     } catch (...) {
-        // The procedures log their own failures; nothing may unwind into the window system.
+        // The procedures log their own failures, and WindowClosed ends a handler whose window is
+        // gone (the main loop then finds the quit message). Nothing may unwind into Windows.
         return message == WM_CREATE ? -1 : 0;
     }
 }
@@ -198,7 +199,9 @@ void MainWindow::OnCommand(int controlId, int notification) {
 }
 
 void MainWindow::OnTimer(UINT_PTR timerId) {
-    if (timerId == kPollTimerId)
+    // Ticks that fall while the empty-target message is open are skipped: the poll would type
+    // into whatever has the focus while the user is still answering.
+    if (timerId == kPollTimerId && !messageOpen_)
         events_->tmrCheck_Timer();
 }
 
@@ -302,6 +305,11 @@ void MainWindow::SetTargetText(std::wstring_view text) {
 }
 
 void MainWindow::ShowMessage(std::wstring_view text, std::wstring_view title) {
+    messageOpen_ = true;
+    const struct MessageClosed {
+        bool& open;
+        ~MessageClosed() { open = false; }
+    } messageClosed{messageOpen_};
     if (::MessageBoxW(window_.get(), std::wstring(text).c_str(), std::wstring(title).c_str(),
                       MB_OK) == 0) {
         ThrowLastError();
@@ -329,10 +337,14 @@ void MainWindow::ProcessPendingEvents() {
         if (message.message == WM_QUIT) {
             // Leave the quit request for the main loop.
             ::PostQuitMessage(static_cast<int>(message.wParam));
-            return;
+            break;
         }
         DispatchOneMessage(message);
+        if (!window_)
+            break;
     }
+    if (!window_)
+        throw WindowClosed{};
 }
 
 void MainWindow::Sleep(std::int32_t milliseconds) {
@@ -340,7 +352,15 @@ void MainWindow::Sleep(std::int32_t milliseconds) {
 }
 
 void MainWindow::SendKeys(const std::vector<KeyStroke>& strokes, bool wait) {
-    SendKeyStrokes(strokes, wait, [this](MSG& message) { DispatchOneMessage(message); });
+    // A window closed during an earlier pass must not get keys typed after it.
+    if (!window_)
+        throw WindowClosed{};
+    SendKeyStrokes(strokes, wait, [this](MSG& message) {
+        DispatchOneMessage(message);
+        return static_cast<bool>(window_);
+    });
+    if (!window_)
+        throw WindowClosed{};
 }
 
 }  // namespace ordovan::win32

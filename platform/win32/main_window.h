@@ -64,6 +64,7 @@ class MainWindow final : public WindowSystem {
     UniqueFont font_;
     WindowEvents* events_ = nullptr;
     HWND focusBeforeDeactivation_ = nullptr;
+    bool messageOpen_ = false;
 };
 
 }  // namespace ordovan::win32
