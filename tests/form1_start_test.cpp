@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
 #include "platform/key_notation.h"
-#include "platform/win32/win32_file_system.h"
 #include "tests/fake_error_log.h"
 #include "tests/fake_window_system.h"
+#include "tests/stub_file_system.h"
 #include "window/form1.h"
 #include "window/form1_design.h"
 
-namespace ordovan::testing {
+namespace ordovan::test {
 namespace {
 
 using Operation = FakeWindowSystem::Operation;
@@ -40,7 +40,7 @@ class StartCommand : public ::testing::Test {
 
     FakeWindowSystem window{form1::kPollIntervalMs};
     FakeErrorLog log;
-    win32::Win32FileSystem files;
+    StubFileSystem files;  // an empty watch folder: the first tick hands over at once
     Form1 form{window, files, log};
 };
 
@@ -53,16 +53,19 @@ std::vector<std::vector<KeyStroke>> Strokes(std::initializer_list<std::wstring_v
 
 TEST_F(StartCommand, TypesTheOpeningSequenceOnItsScheduleThenSwitchesThePollOn) {
     window.ScheduleClick(kClickMs);
-    window.RunUntil(kClickMs + 40000);
+    window.RunUntil(kClickMs + 34000);
 
+    // The opening, then the first tick's hand-over (the stub's watch folder is empty).
+    ASSERT_EQ(window.typed.size(), 6u + 9u);
+    EXPECT_EQ(window.typed[6].atMs, kClickMs + 34000);
+    window.typed.resize(6);
     EXPECT_EQ(TypedAtRelative(),
               (std::vector<std::int64_t>{4000, 5000, 7000, 16000, 17000, 18000}));
     EXPECT_EQ(TypedWaitFlags(), (std::vector<bool>{true, true, true, false, false, false}));
     EXPECT_EQ(TypedStrokes(),
               Strokes({L"{F2}", L"{TAB}", L"{ENTER}", L"{HOME}", L"+{END}", L"{ENTER}"}));
-    EXPECT_EQ(window.timerSwitchedOnAt, (std::vector<std::int64_t>{kClickMs + 19000}));
-    ASSERT_FALSE(window.ticksAt.empty());
-    EXPECT_EQ(window.ticksAt.front(), kClickMs + 34000);
+    EXPECT_EQ(window.timerSwitchedOnAt.front(), kClickMs + 19000);
+    EXPECT_EQ(window.ticksAt, (std::vector<std::int64_t>{kClickMs + 34000}));
     EXPECT_EQ(window.caption, L"Stop");
     EXPECT_FALSE(form.StopRequested);
     EXPECT_TRUE(log.lines.empty());
@@ -236,4 +239,4 @@ TEST_F(StartCommand, FailureBeforeTheCaptionChangeEndsTheHandlerWithOneLogLine) 
 }
 
 }  // namespace
-}  // namespace ordovan::testing
+}  // namespace ordovan::test

@@ -1,5 +1,7 @@
 #include "window/form1.h"
 
+#include <algorithm>
+#include <limits>
 #include <string>
 
 #include "platform/key_notation.h"
@@ -11,6 +13,7 @@ namespace {
 
 constexpr std::wstring_view kStartProcedure = L"cmdStart_Click";
 constexpr std::wstring_view kTimerProcedure = L"tmrCheck_Timer";
+constexpr std::wstring_view kNextPatientProcedure = L"NextPatient";
 constexpr std::wstring_view kKeysProcedure = L"KelvorinX - ";
 constexpr std::wstring_view kFieldSeparator = L" - ";
 // How the wait flag reads in the log: the German words, like the rest of what staff see.
@@ -27,6 +30,14 @@ std::wstring KeysProcedureText(std::wstring_view keys, bool wait, std::int16_t d
     text += kFieldSeparator;
     text += std::to_wstring(delay);
     return text;
+}
+
+// A path inside an image subfolder (which comes without a trailing separator).
+std::wstring InFolder(std::wstring_view folder, std::wstring_view name) {
+    std::wstring path(folder);
+    path += L'\\';
+    path += name;
+    return path;
 }
 
 }  // namespace
@@ -58,13 +69,89 @@ void Form1::cmdStart_Click() {
 }
 
 void Form1::tmrCheck_Timer() {
+    if (tickRunning_)
+        return;
+    tickRunning_ = true;
+    // Reset on every way out, WindowClosed included.
+    const struct TickEnd {
+        bool& running;
+        ~TickEnd() { running = false; }
+    } tickEnd{tickRunning_};
+
     try {
         if (StopRequested) {
             window_.SetTimerEnabled(false);
             return;
         }
+        const auto subfolderCount =
+            static_cast<std::int32_t>(files_.SubFolders(driven_app::kWatchFolder).size());
+        if (LockedCount == subfolderCount) {
+            CopyAndHandOver();
+        } else {
+            CountLockedSubfolders();
+        }
     } catch (const Failure& failure) {
         log_.WriteErrorLog(kTimerProcedure, failure);
+    }
+}
+
+// Every image subfolder held its lock file at the last count: copy the images of all of them,
+// then move the imaging application on to the next patient.
+void Form1::CopyAndHandOver() {
+    const std::vector<std::wstring> subfolders = files_.SubFolders(driven_app::kWatchFolder);
+    for (const std::wstring& subfolder : subfolders) {
+        // Read anew for every folder: the target box stays editable during a run.
+        files_.CopyFile(InFolder(subfolder, driven_app::kImagePattern), window_.TargetText(), true);
+    }
+    LockedCount = 0;
+    window_.SetTimerEnabled(false);
+    NextPatient(subfolders);
+}
+
+void Form1::CountLockedSubfolders() {
+    LockedCount = 0;
+    for (const std::wstring& subfolder : files_.SubFolders(driven_app::kWatchFolder)) {
+        window_.ProcessPendingEvents();
+        if (PathIsFile(InFolder(subfolder, driven_app::kLockFileName))) {
+            if (LockedCount == std::numeric_limits<std::int16_t>::max()) {
+                throw Failure(kCountOverflowNumber, std::wstring(kCountOverflowDescription));
+            }
+            ++LockedCount;
+        }
+    }
+}
+
+bool Form1::PathIsFile(const std::wstring& path) {
+    try {
+        return (files_.GetAttributes(path) & kDirectoryAttribute) == 0;
+    } catch (const Failure&) {
+        return false;  // missing, inaccessible or invalid: not a lock file
+    }
+}
+
+void Form1::NextPatient(const std::vector<std::wstring>& copiedFolders) {
+    try {
+        if (StopRequested)
+            return;
+        SendKeySequence(driven_app::kPreDeletionKeys);
+        DeleteCopiedFolders(copiedFolders);
+        SendKeySequence(driven_app::kNextPatientSequence);
+        window_.SetTimerEnabled(true);
+    } catch (const Failure& failure) {
+        log_.WriteErrorLog(kNextPatientProcedure, failure);
+    }
+}
+
+// Only folders whose images were copied go. One that appeared since the copy stays in the watch
+// folder and is copied with the next patient, so that no image is deleted uncopied.
+void Form1::DeleteCopiedFolders(const std::vector<std::wstring>& copiedFolders) {
+    for (const std::wstring& subfolder : files_.SubFolders(driven_app::kWatchFolder)) {
+        if (std::find(copiedFolders.begin(), copiedFolders.end(), subfolder) ==
+            copiedFolders.end()) {
+            continue;
+        }
+        window_.ProcessPendingEvents();
+        files_.DeleteFolder(subfolder, true);
     }
 }
 

@@ -4,6 +4,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "errorlog/error_handler.h"
 #include "platform/driven_app.h"
@@ -33,10 +34,17 @@ class Form1 final : public WindowEvents {
 
   private:
     void SendKeySequence(std::span<const driven_app::KeyStep> steps);
+    void CopyAndHandOver();
+    void CountLockedSubfolders();
+    bool PathIsFile(const std::wstring& path);
+    void NextPatient(const std::vector<std::wstring>& copiedFolders);
+    void DeleteCopiedFolders(const std::vector<std::wstring>& copiedFolders);
 
     WindowSystem& window_;
     FileSystem& files_;
     ErrorLog& log_;
+    // Set while a tick runs: a tick delivered inside its own event passes is skipped.
+    bool tickRunning_ = false;
 };
 
 }  // namespace ordovan

@@ -1,0 +1,463 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/driven_app.h"
+#include "platform/key_notation.h"
+#include "platform/win32/win32_file_system.h"
+#include "tests/failing_file_system.h"
+#include "tests/fake_error_log.h"
+#include "tests/fake_window_system.h"
+#include "tests/stub_file_system.h"
+#include "tests/test_folder.h"
+#include "window/form1.h"
+#include "window/form1_design.h"
+
+namespace ordovan::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Operation = FakeWindowSystem::Operation;
+using FileOperation = FailingFileSystem::Operation;
+
+constexpr std::int64_t kInterval = form1::kPollIntervalMs;
+
+const fs::path& WatchFolder() {
+    static const fs::path folder{std::wstring(driven_app::kWatchFolder)};
+    return folder;
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void ClearReadOnlyTree(const fs::path& folder) {
+    std::error_code ignored;
+    for (const auto& entry : fs::recursive_directory_iterator(folder, ignored)) {
+        fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+    }
+}
+
+// The poll and the next-patient sequence on the virtual clock, against the real watch folder of
+// the test's Wine prefix and a real target folder.
+class PollTest : public ::testing::Test {
+  protected:
+    PollTest() {
+        ClearReadOnlyTree(WatchFolder());
+        fs::remove_all(WatchFolder());
+        fs::create_directories(WatchFolder());
+        window.target = target.Path() + L"\\";
+        window.Attach(form);
+    }
+    ~PollTest() override {
+        ClearReadOnlyTree(WatchFolder());
+        std::error_code ignored;
+        fs::remove_all(WatchFolder(), ignored);
+    }
+
+    // An image subfolder with the given images and, if asked, its lock file.
+    static void Export(const std::wstring& subfolder, std::initializer_list<std::wstring> images,
+                       bool locked) {
+        const fs::path folder = WatchFolder() / subfolder;
+        fs::create_directories(folder);
+        for (const auto& image : images)
+            WriteFile(folder / image, "DICM " + Narrow(subfolder + image));
+        if (locked)
+            WriteFile(folder / std::wstring(driven_app::kLockFileName), "");
+    }
+    static std::string Narrow(const std::wstring& text) { return {text.begin(), text.end()}; }
+    static bool InWatchFolder(const std::wstring& name) { return fs::exists(WatchFolder() / name); }
+    bool InTarget(const std::wstring& name) const { return target.Exists(name); }
+
+    // Runs the poll from virtual time 0: the timer is on, its first tick comes at 15,000 ms.
+    void SwitchPollOn() { window.SetTimerEnabled(true); }
+    void RunTicks(int count) { window.RunUntil(window.Now() + count * kInterval); }
+
+    std::vector<std::wstring> LoggedProcedures() const {
+        std::vector<std::wstring> procedures;
+        for (const auto& line : log.lines)
+            procedures.push_back(line.procedureText);
+        return procedures;
+    }
+    std::vector<std::vector<KeyStroke>> TypedSince(std::size_t first) const {
+        std::vector<std::vector<KeyStroke>> strokes;
+        for (std::size_t i = first; i < window.typed.size(); ++i)
+            strokes.push_back(window.typed[i].strokes);
+        return strokes;
+    }
+
+    TestFolder target;
+    FakeWindowSystem window{form1::kPollIntervalMs};
+    FakeErrorLog log;
+    win32::Win32FileSystem realFiles;
+    FailingFileSystem files{realFiles};
+    Form1 form{window, files, log};
+};
+
+std::vector<KeyStroke> Keys(std::wstring_view keyString) {
+    return ParseKeyString(keyString);
+}
+
+TEST_F(PollTest, CopiesOneTickAfterACountThatMatchesTheSubfolders) {
+    Export(L"A", {L"1.dcm"}, true);
+    Export(L"B", {L"2.dcm"}, false);
+    SwitchPollOn();
+
+    RunTicks(2);  // each counts 1 locked against 2 subfolders
+    EXPECT_EQ(form.LockedCount, 1);
+    EXPECT_FALSE(InTarget(L"1.dcm"));
+
+    WriteFile(WatchFolder() / L"B" / L"LOCK.LCK", "");
+    RunTicks(1);  // counts 2
+    EXPECT_EQ(form.LockedCount, 2);
+    EXPECT_FALSE(InTarget(L"1.dcm"));
+
+    RunTicks(1);  // 2 == 2: copies and hands over
+    EXPECT_TRUE(InTarget(L"1.dcm"));
+    EXPECT_TRUE(InTarget(L"2.dcm"));
+    EXPECT_EQ(form.LockedCount, 0);
+    EXPECT_FALSE(InWatchFolder(L"A"));
+    EXPECT_FALSE(InWatchFolder(L"B"));
+    EXPECT_TRUE(log.lines.empty());
+}
+
+TEST_F(PollTest, CountingReadsOneAttributeSetPerSubfolderAndCopiesNothing) {
+    Export(L"A", {L"1.dcm"}, true);
+    Export(L"B", {L"2.dcm"}, true);
+    fs::create_directories(WatchFolder() / L"C" / L"LOCK.LCK");  // a folder, not a lock file
+    SwitchPollOn();
+    RunTicks(1);
+
+    EXPECT_EQ(form.LockedCount, 2);
+    std::size_t attributeReads = 0;
+    for (const auto& call : files.Calls()) {
+        EXPECT_NE(call.operation, FileOperation::CopyFile);
+        if (call.operation == FileOperation::GetAttributes)
+            ++attributeReads;
+    }
+    EXPECT_EQ(attributeReads, 3u);
+}
+
+TEST_F(PollTest, SubfolderRemovedBetweenTicksMakesTheNumbersMatch) {
+    Export(L"A", {L"1.dcm"}, true);
+    Export(L"B", {L"2.dcm"}, true);
+    Export(L"C", {L"3.dcm"}, false);
+    SwitchPollOn();
+    RunTicks(1);
+    ASSERT_EQ(form.LockedCount, 2);
+
+    fs::remove_all(WatchFolder() / L"C");
+    RunTicks(1);
+    EXPECT_TRUE(InTarget(L"1.dcm"));
+    EXPECT_TRUE(InTarget(L"2.dcm"));
+    EXPECT_FALSE(InTarget(L"3.dcm"));
+}
+
+TEST_F(PollTest, CountLeftFromAnEarlierRunIsComparedBeforeAnyLockIsLookedAt) {
+    Export(L"A", {L"1.dcm"}, false);
+    Export(L"B", {L"2.dcm"}, false);
+    form.LockedCount = 2;
+    SwitchPollOn();
+    RunTicks(1);
+
+    EXPECT_TRUE(InTarget(L"1.dcm"));
+    EXPECT_TRUE(InTarget(L"2.dcm"));
+    EXPECT_FALSE(files.WasCalled(FileOperation::GetAttributes));
+}
+
+TEST_F(PollTest, EmptyWatchFolderHandsOverAtEveryTickAbout34SecondsApart) {
+    window.ScheduleClick(0);
+    window.RunUntil(34000 + 19000 + 15000);
+
+    // Start's six keys, then NextPatient at the first tick (+34,000) and again at the next one.
+    ASSERT_EQ(window.typed.size(), 6u + 9u + 9u);
+    std::vector<std::int64_t> times;
+    for (std::size_t i = 6; i < 15; ++i) {
+        times.push_back(window.typed[i].atMs - 34000);
+        EXPECT_TRUE(window.typed[i].wait);
+    }
+    // Alt+F, A, (deletion) F2, Tab, Down, Enter, (6 s) Home, Shift+End, Enter.
+    EXPECT_EQ(times,
+              (std::vector<std::int64_t>{0, 1000, 3000, 4000, 5000, 7000, 16000, 17000, 18000}));
+    const std::vector<std::vector<KeyStroke>> patient{
+        Keys(L"%{F}"),    Keys(L"{A}"),    Keys(L"{F2}"),   Keys(L"{TAB}"),  Keys(L"{DOWN}"),
+        Keys(L"{ENTER}"), Keys(L"{HOME}"), Keys(L"+{END}"), Keys(L"{ENTER}")};
+    std::vector<std::vector<KeyStroke>> twoPatients = patient;
+    twoPatients.insert(twoPatients.end(), patient.begin(), patient.end());
+    EXPECT_EQ(TypedSince(6), twoPatients);
+    EXPECT_EQ(window.ticksAt, (std::vector<std::int64_t>{34000, 34000 + 19000 + 15000}));
+    EXPECT_EQ(window.timerSwitchedOffAt, (std::vector<std::int64_t>{34000, 68000}));
+    EXPECT_EQ(window.timerSwitchedOnAt, (std::vector<std::int64_t>{19000, 53000, 87000}));
+    EXPECT_TRUE(log.lines.empty());
+}
+
+TEST_F(PollTest, CopiesTheImagesLyingDirectlyInEachSubfolderByteForByte) {
+    Export(L"A", {L"1.dcm", L"2.DCM"}, true);
+    Export(L"B", {L"3.dcm"}, true);
+    WriteFile(WatchFolder() / L"A" / L"notes.txt", "not an image");
+    WriteFile(WatchFolder() / L"A" / L"deeper" / L"4.dcm", "deeper image");
+    WriteFile(WatchFolder() / L"loose.dcm", "lying in the watch folder itself");
+    target.WriteBytes(L"3.dcm", "an older image of the same name");
+    SwitchPollOn();
+    RunTicks(2);
+
+    EXPECT_EQ(target.ReadBytes(L"1.dcm"), "DICM A1.dcm");
+    EXPECT_EQ(target.ReadBytes(L"2.DCM"), "DICM A2.DCM");
+    EXPECT_EQ(target.ReadBytes(L"3.dcm"), "DICM B3.dcm");
+    EXPECT_FALSE(InTarget(L"notes.txt"));
+    EXPECT_FALSE(InTarget(L"4.dcm"));
+    EXPECT_FALSE(InTarget(L"loose.dcm"));
+    // The subfolders went with everything in them; the watch folder's own files stay.
+    EXPECT_FALSE(InWatchFolder(L"A"));
+    EXPECT_EQ(ReadFile(WatchFolder() / L"loose.dcm"), "lying in the watch folder itself");
+}
+
+TEST_F(PollTest, TargetEditedDuringTheRunIsUsedAtTheNextCopy) {
+    TestFolder otherTarget;
+    Export(L"A", {L"1.dcm"}, true);
+    SwitchPollOn();
+    RunTicks(1);
+    window.target = otherTarget.Path();  // without the trailing backslash: passed as it is
+    RunTicks(1);
+
+    EXPECT_TRUE(otherTarget.Exists(L"1.dcm"));
+    EXPECT_FALSE(InTarget(L"1.dcm"));
+}
+
+TEST_F(PollTest, StopClickEndsTheRunAtTheNextTickAndKeepsTheCount) {
+    Export(L"A", {L"1.dcm"}, true);
+    Export(L"B", {L"2.dcm"}, false);
+    window.caption = L"Stop";
+    SwitchPollOn();
+    RunTicks(1);
+    window.ScheduleClick(window.Now() + 1000);
+    RunTicks(1);
+
+    EXPECT_TRUE(form.StopRequested);
+    EXPECT_EQ(window.caption, L"Start");
+    EXPECT_FALSE(window.timerEnabled);
+    EXPECT_EQ(window.timerSwitchedOffAt, (std::vector<std::int64_t>{2 * kInterval}));
+    EXPECT_EQ(form.LockedCount, 1);
+    RunTicks(3);
+    EXPECT_EQ(window.ticksAt.size(), 2u);
+}
+
+TEST_F(PollTest, StopClickInsideTheCountingLoopTakesEffectAtTheFollowingTick) {
+    Export(L"A", {L"1.dcm"}, true);
+    Export(L"B", {L"2.dcm"}, true);
+    window.caption = L"Stop";
+    SwitchPollOn();
+    window.ScheduleClick(kInterval);  // pending when the first tick starts counting
+    RunTicks(1);
+
+    EXPECT_TRUE(form.StopRequested);
+    EXPECT_EQ(form.LockedCount, 2);  // the tick counted on after the click
+    EXPECT_TRUE(window.timerEnabled);
+    RunTicks(1);
+    EXPECT_FALSE(window.timerEnabled);
+    EXPECT_FALSE(InTarget(L"1.dcm"));
+}
+
+TEST_F(PollTest, StopClickInsideTheDeletionLoopLetsTheSequenceFinish) {
+    Export(L"A", {L"1.dcm"}, true);
+    Export(L"B", {L"2.dcm"}, true);
+    window.caption = L"Stop";
+    form.LockedCount = 2;
+    SwitchPollOn();
+    window.ScheduleClick(kInterval + 2500);  // between "{A}" and the deletion
+    RunTicks(1);
+
+    EXPECT_TRUE(form.StopRequested);
+    EXPECT_FALSE(InWatchFolder(L"A"));
+    EXPECT_FALSE(InWatchFolder(L"B"));
+    EXPECT_EQ(window.typed.size(), 9u);  // the whole next-patient sequence was typed
+    EXPECT_TRUE(window.timerEnabled);
+    RunTicks(2);
+    EXPECT_FALSE(window.timerEnabled);
+    EXPECT_EQ(window.typed.size(), 9u);
+}
+
+TEST_F(PollTest, StartClickInsideTheCountingLoopRunsAWholeStartFirst) {
+    Export(L"A", {L"1.dcm"}, true);
+    Export(L"B", {L"2.dcm"}, true);
+    window.caption = L"Start";  // Stop revoked: the poll runs although the caption reads Start
+    SwitchPollOn();
+    window.ScheduleClick(kInterval);
+    RunTicks(1);
+
+    EXPECT_EQ(window.typed.size(), 6u);
+    EXPECT_EQ(window.typed.front().atMs, kInterval + 4000);
+    EXPECT_EQ(window.caption, L"Stop");
+    EXPECT_EQ(form.LockedCount, 2);
+    EXPECT_EQ(window.timerSwitchedOnAt.back(), kInterval + 19000);
+}
+
+TEST_F(PollTest, MissingWatchFolderIsLoggedAtEveryTickUntilItIsBack) {
+    fs::remove_all(WatchFolder());
+    SwitchPollOn();
+    RunTicks(3);
+    EXPECT_EQ(LoggedProcedures(), std::vector<std::wstring>(3, L"tmrCheck_Timer"));
+    EXPECT_EQ(log.lines[0].number, 3);  // ERROR_PATH_NOT_FOUND
+    EXPECT_TRUE(window.timerEnabled);
+
+    Export(L"A", {L"1.dcm"}, true);
+    RunTicks(2);
+    EXPECT_EQ(log.lines.size(), 3u);
+    EXPECT_TRUE(InTarget(L"1.dcm"));
+}
+
+TEST_F(PollTest, CopyFailuresAreLoggedEachTickAndNothingIsDeleted) {
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+    };
+    const Case cases[] = {
+        {"missing target", [this] { window.target = target.PathOf(L"missing\\"); }},
+        {"subfolder without images", [] { Export(L"C", {}, true); }},
+        {"read-only image of the same name",
+         [this] {
+             target.WriteBytes(L"2.dcm", "kept");
+             target.MakeReadOnly(L"2.dcm");
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ClearReadOnlyTree(WatchFolder());
+        fs::remove_all(WatchFolder());
+        Export(L"A", {L"1.dcm"}, true);
+        Export(L"B", {L"2.dcm"}, true);
+        c.arrange();
+        log.lines.clear();
+        form.LockedCount = static_cast<std::int16_t>(
+            std::distance(fs::directory_iterator(WatchFolder()), fs::directory_iterator()));
+        window.typed.clear();
+        SwitchPollOn();
+        RunTicks(3);
+
+        EXPECT_EQ(LoggedProcedures(), std::vector<std::wstring>(3, L"tmrCheck_Timer"));
+        EXPECT_TRUE(window.typed.empty());
+        EXPECT_TRUE(InWatchFolder(L"A"));
+        EXPECT_TRUE(InWatchFolder(L"B"));
+        EXPECT_TRUE(window.timerEnabled);
+        EXPECT_NE(form.LockedCount, 0);
+    }
+}
+
+TEST_F(PollTest, SubfolderThatCannotBeDeletedHaltsTheRun) {
+    Export(L"A", {L"1.dcm"}, true);
+    window.caption = L"Stop";
+    form.LockedCount = 1;
+    files.FailOn(FileOperation::DeleteFolder, 32,
+                 L"Der Prozess kann nicht auf die Datei zugreifen");
+    SwitchPollOn();
+    RunTicks(3);
+
+    EXPECT_EQ(LoggedProcedures(), (std::vector<std::wstring>{L"NextPatient"}));
+    EXPECT_EQ(log.lines[0].number, 32);
+    EXPECT_EQ(window.caption, L"Stop");
+    EXPECT_FALSE(window.timerEnabled);
+    EXPECT_EQ(window.typed.size(), 2u);  // the pre-deletion keys only
+    EXPECT_TRUE(InTarget(L"1.dcm"));
+    EXPECT_TRUE(InWatchFolder(L"A"));
+}
+
+// A subfolder the application writes after the copy was taken is not deleted uncopied: it stays
+// and goes with the next patient.
+TEST_F(PollTest, SubfolderAppearingAfterTheCopyIsKeptForTheNextPatient) {
+    Export(L"A", {L"1.dcm"}, true);
+    form.LockedCount = 1;
+    window.onTyped = [](const FakeWindowSystem::TypedKeys& keys) {
+        if (keys.strokes == ParseKeyString(L"{A}") && !fs::exists(WatchFolder() / L"Late")) {
+            Export(L"Late", {L"9.dcm"}, true);
+        }
+    };
+    SwitchPollOn();
+    RunTicks(1);
+
+    EXPECT_TRUE(InTarget(L"1.dcm"));
+    EXPECT_FALSE(InTarget(L"9.dcm"));
+    EXPECT_FALSE(InWatchFolder(L"A"));
+    EXPECT_TRUE(InWatchFolder(L"Late"));
+
+    window.onTyped = nullptr;
+    window.RunUntil(window.Now() + 2 * kInterval + 1);  // one count, one copy
+    EXPECT_TRUE(InTarget(L"9.dcm"));
+    EXPECT_FALSE(InWatchFolder(L"Late"));
+}
+
+TEST_F(PollTest, TickArrivingWhileATickCountsIsSkipped) {
+    Export(L"A", {L"1.dcm"}, true);
+    Export(L"B", {L"2.dcm"}, true);
+    Export(L"C", {L"3.dcm"}, false);
+    SwitchPollOn();
+    window.ScheduleTick(kInterval);  // a second timer message, pending inside the first tick
+    RunTicks(1);
+
+    EXPECT_EQ(window.ticksAt.size(), 2u);
+    EXPECT_EQ(form.LockedCount, 2);  // a nested count would have added up to 4
+    EXPECT_TRUE(log.lines.empty());
+}
+
+TEST_F(PollTest, ClosingTheWindowInsideTheCountingLoopEndsEverything) {
+    Export(L"A", {L"1.dcm"}, true);
+    Export(L"B", {L"2.dcm"}, true);
+    SwitchPollOn();
+    window.ScheduleClose(kInterval);
+    RunTicks(4);
+
+    EXPECT_TRUE(window.closed);
+    EXPECT_EQ(window.operationsAfterClose, 0);
+    EXPECT_TRUE(window.typed.empty());
+    EXPECT_TRUE(log.lines.empty());
+    EXPECT_FALSE(InTarget(L"1.dcm"));
+}
+
+TEST_F(PollTest, ClosingTheWindowInsideTheDeletionLoopEndsEverything) {
+    Export(L"A", {L"1.dcm"}, true);
+    Export(L"B", {L"2.dcm"}, true);
+    form.LockedCount = 2;
+    SwitchPollOn();
+    window.ScheduleClose(kInterval + 2500);
+    RunTicks(4);
+
+    EXPECT_TRUE(window.closed);
+    EXPECT_EQ(window.operationsAfterClose, 0);
+    EXPECT_EQ(window.typed.size(), 2u);  // nothing after the pre-deletion keys
+    EXPECT_TRUE(log.lines.empty());
+    EXPECT_TRUE(InTarget(L"1.dcm"));
+    EXPECT_TRUE(InWatchFolder(L"A"));
+    EXPECT_TRUE(InWatchFolder(L"B"));
+    EXPECT_FALSE(files.WasCalled(FileOperation::DeleteFolder));
+}
+
+TEST(PollOverflow, CountingPast32767LocksIsTheOneFailureTheToolRaisesItself) {
+    FakeWindowSystem window{form1::kPollIntervalMs};
+    FakeErrorLog log;
+    // More image subfolders with a lock file than the 16-bit count holds.
+    StubFileSystem files;
+    files.subfolders.assign(32768, L"C:\\Programme\\Ordovan\\Temp\\PACS\\x");
+    Form1 form{window, files, log};
+    window.Attach(form);
+    window.SetTimerEnabled(true);
+    window.RunUntil(2 * kInterval);
+
+    ASSERT_EQ(log.lines.size(), 2u);
+    EXPECT_EQ(log.lines[0].procedureText, L"tmrCheck_Timer");
+    EXPECT_EQ(log.lines[0].number, 534);
+    EXPECT_EQ(log.lines[0].description, L"\u00dcberlauf: mehr als 32767 Bildordner mit LOCK.LCK");
+    EXPECT_EQ(form.LockedCount, 32767);
+    EXPECT_EQ(files.copies, 0);  // 32,767 never equals 32,768 subfolders
+    EXPECT_TRUE(window.timerEnabled);
+}
+
+}  // namespace
+}  // namespace ordovan::test

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+
+namespace ordovan::test {
+
+// A watch folder that exists only in memory: the given subfolders, every path in them with the
+// given attributes, copies and deletions counted but not done. For tests that must not touch the
+// real watch folder.
+class StubFileSystem final : public FileSystem {
+  public:
+    std::vector<std::wstring> subfolders;
+    std::uint32_t attributes = 0;
+    int copies = 0;
+    int deletions = 0;
+
+    std::vector<std::wstring> SubFolders(std::wstring_view) override { return subfolders; }
+    std::uint32_t GetAttributes(std::wstring_view) override { return attributes; }
+    void CopyFile(std::wstring_view, std::wstring_view, bool) override { ++copies; }
+    void DeleteFolder(std::wstring_view, bool) override { ++deletions; }
+    bool FolderExists(std::wstring_view) override { return true; }
+    bool FileExists(std::wstring_view) override { return true; }
+    void CreateFolder(std::wstring_view) override {}
+    void CreateTextFile(std::wstring_view) override {}
+    void AppendLine(std::wstring_view, std::wstring_view) override {}
+};
+
+}  // namespace ordovan::test
