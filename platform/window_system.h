@@ -36,7 +36,8 @@ class WindowSystem {
     // closed the window during the pass.
     virtual void ProcessPendingEvents() = 0;
 
-    // Blocks the thread; the window is not serviced meanwhile.
+    // Blocks the thread; the window is not serviced meanwhile, but for a request to close it,
+    // which ends the sleep with WindowClosed.
     virtual void Sleep(std::int32_t milliseconds) = 0;
 
     // Types the strokes into the window that has the keyboard focus. With wait, returns only when

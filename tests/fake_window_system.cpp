@@ -153,6 +153,12 @@ void FakeWindowSystem::SetTimerEnabled(bool enabled) {
 
 void FakeWindowSystem::Sleep(std::int32_t milliseconds) {
     ThrowIfFailing(Operation::Sleep);
+    // A close requested during the sleep ends it, as on the real window system.
+    if (closeAtMs_ && *closeAtMs_ < nowMs_ + milliseconds) {
+        nowMs_ = std::max(nowMs_, *closeAtMs_);
+        Deliver(EventKind::Close, nowMs_);
+        throw WindowClosed{};
+    }
     nowMs_ += milliseconds;
 }
 

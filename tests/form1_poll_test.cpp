@@ -426,7 +426,7 @@ TEST_F(PollTest, ClosingTheWindowInsideTheDeletionLoopEndsEverything) {
     Export(L"B", {L"2.dcm"}, true);
     form.LockedCount = 2;
     SwitchPollOn();
-    window.ScheduleClose(kInterval + 2500);
+    window.ScheduleClose(kInterval + 3000);  // the deletion loop's first event pass
     RunTicks(4);
 
     EXPECT_TRUE(window.closed);

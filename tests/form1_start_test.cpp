@@ -177,6 +177,17 @@ TEST_F(StartCommand, EmptyTargetAfterStopRevokesTheStop) {
     EXPECT_EQ(window.messages.size(), 1u);
 }
 
+TEST_F(StartCommand, ClosingTheWindowDuringAPauseEndsTheStartThere) {
+    window.ScheduleClick(kClickMs);
+    window.ScheduleClose(kClickMs + 4500);  // during the pause after F2
+    window.RunUntil(kClickMs + 60000);
+
+    EXPECT_EQ(TypedAtRelative(), (std::vector<std::int64_t>{4000}));
+    EXPECT_EQ(window.operationsAfterClose, 0);
+    EXPECT_TRUE(window.timerSwitchedOnAt.empty());
+    EXPECT_TRUE(log.lines.empty());
+}
+
 TEST_F(StartCommand, KeyStringThatCannotBeReadIsLoggedOnceWithoutItsDelay) {
     form.KelvorinX(L"{F99}", true, 1000);
 

@@ -201,6 +201,20 @@ TEST_F(MainWindowTest, ClosingTheWindowDuringAnEventPassEndsTheCallersProcedure)
     EXPECT_TRUE(::PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
 }
 
+TEST_F(MainWindowTest, CloseRequestEndsASleepAtOnceAndNothingElseDoes) {
+    ::PostMessageW(window.Handle(), WM_TIMER, 1, 0);
+    ULONGLONG start = ::GetTickCount64();
+    window.Sleep(300);
+    EXPECT_GE(::GetTickCount64() - start, 290u);
+    EXPECT_EQ(events.ticks, 0);  // the sleep serviced nothing
+
+    ::PostMessageW(window.Handle(), WM_CLOSE, 0, 0);
+    start = ::GetTickCount64();
+    EXPECT_THROW(window.Sleep(5000), WindowClosed);
+    EXPECT_LT(::GetTickCount64() - start, 1000u);
+    EXPECT_EQ(window.Handle(), nullptr);
+}
+
 // Answers the empty-target message from another thread once a timer message has had the chance
 // to reach the window behind it.
 DWORD WINAPI TickThenDismissMessage(void* mainWindow) {

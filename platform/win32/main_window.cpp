@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include "platform/win32/key_synthesis.h"
 #include "platform/win32/last_error.h"
 
@@ -348,7 +350,33 @@ void MainWindow::ProcessPendingEvents() {
 }
 
 void MainWindow::Sleep(std::int32_t milliseconds) {
-    ::Sleep(static_cast<DWORD>(milliseconds > 0 ? milliseconds : 0));
+    // The window is not serviced while the tool sleeps, with one exception: a request to close
+    // it ends the sleep, so that closing never has to wait for a whole key sequence.
+    const ULONGLONG deadline =
+        ::GetTickCount64() + static_cast<ULONGLONG>(std::max(milliseconds, 0));
+    for (;;) {
+        if (TakeCloseRequest()) {
+            ::DestroyWindow(window_.get());
+            throw WindowClosed{};
+        }
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= deadline)
+            return;
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now),
+                                      QS_POSTMESSAGE | QS_SENDMESSAGE, 0);
+    }
+}
+
+bool MainWindow::TakeCloseRequest() {
+    if (!window_)
+        return true;  // a close sent to us was handled while we waited
+    MSG message{};
+    if (::PeekMessageW(&message, window_.get(), WM_CLOSE, WM_CLOSE, PM_REMOVE))
+        return true;
+    // Leave every other message where it is: only the close request is looked at.
+    return ::PeekMessageW(&message, window_.get(), WM_SYSCOMMAND, WM_SYSCOMMAND, PM_NOREMOVE) &&
+           (message.wParam & 0xFFF0) == SC_CLOSE &&
+           ::PeekMessageW(&message, window_.get(), WM_SYSCOMMAND, WM_SYSCOMMAND, PM_REMOVE);
 }
 
 void MainWindow::SendKeys(const std::vector<KeyStroke>& strokes, bool wait) {

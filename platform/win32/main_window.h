@@ -57,6 +57,7 @@ class MainWindow final : public WindowSystem {
     void CreateControls();
     void ApplyDpi(UINT dpi);
     void FitClientArea(UINT dpi);
+    bool TakeCloseRequest();
     SIZE WindowSizeForClient(UINT dpi) const;
 
     UniqueWindow window_;
