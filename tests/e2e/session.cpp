@@ -37,7 +37,7 @@ win32::UniqueKernelHandle Launch(const fs::path& program, std::wstring arguments
                           program.parent_path().c_str(), &startup, &process)) {
         return {};
     }
-    ::CloseHandle(process.hThread);
+    const win32::UniqueKernelHandle thread(process.hThread);
     return win32::UniqueKernelHandle(process.hProcess);
 }
 
