@@ -16,12 +16,15 @@
 #include "platform/win32/handles.h"
 #include "platform/win32/win32_file_system.h"
 #include "tests/failing_file_system.h"
+#include "tests/held_file.h"
+#include "tests/open_handles.h"
 #include "tests/test_folder.h"
 
 namespace ordovan {
 namespace {
 
 using test::FailingFileSystem;
+using test::OpenHandleCount;
 using test::TestFolder;
 using Operation = FailingFileSystem::Operation;
 
@@ -177,8 +180,31 @@ TEST_F(ErrorHandlerTest, LogFileHeldExclusivelyLosesThatLineOnly) {
     EXPECT_TRUE(lines[1].ends_with(" - third"));
 }
 
+TEST_F(ErrorHandlerTest, LogFileHeldByAnotherProcessLosesItsLinesOnlyAndLeavesNothingOpen) {
+    Write(pathNotFound_, L"first");
+    {
+        test::HeldFile holder(folder_.PathOf(kLogFile), test::HeldFile::Sharing::None);
+        // The first refusal loads the platform's text for it, which stays loaded.
+        Write(pathNotFound_, L"lost");
+        const std::size_t handles = OpenHandleCount();
+        Write(pathNotFound_, L"lost too");
+        Write(pathNotFound_, L"lost as well");
+        EXPECT_EQ(OpenHandleCount(), handles);
+        EXPECT_TRUE(holder.Release());
+    }
+    // Would be refused too if a write handle of ours had stayed open.
+    Write(pathNotFound_, L"third");
+
+    const std::vector<std::string> lines = LogLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(lines[0].ends_with(" - first"));
+    EXPECT_TRUE(lines[1].ends_with(" - third"));
+}
+
+// Under Wine a folder cannot be made read-only (the attribute is not kept, and the tests run as
+// root), so the read-only executable folder is this: creating "Logs" is refused.
 TEST_F(ErrorHandlerTest, FailingFolderCreationStopsBeforeFileAndLine) {
-    files_.FailOn(Operation::CreateFolder, 5);
+    files_.FailOn(Operation::CreateFolder, ERROR_ACCESS_DENIED);
 
     Write(pathNotFound_);
 

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <windows.h>
+// <windows.h> maps CopyFile to CopyFileW; the file system interface has a member of that name.
+#undef CopyFile
+
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +16,9 @@
 #include "tests/failing_file_system.h"
 #include "tests/fake_error_log.h"
 #include "tests/fake_window_system.h"
+#include "tests/held_file.h"
+#include "tests/open_handles.h"
+#include "platform/win32/handles.h"
 #include "tests/stub_file_system.h"
 #include "tests/test_folder.h"
 #include "window/form1.h"
@@ -304,7 +312,10 @@ TEST_F(PollTest, StartClickInsideTheCountingLoopRunsAWholeStartFirst) {
 TEST_F(PollTest, MissingWatchFolderIsLoggedAtEveryTickUntilItIsBack) {
     fs::remove_all(WatchFolder());
     SwitchPollOn();
-    RunTicks(3);
+    RunTicks(1);
+    const std::size_t handles = OpenHandleCount();
+    RunTicks(2);
+    EXPECT_EQ(OpenHandleCount(), handles);
     EXPECT_EQ(LoggedProcedures(), std::vector<std::wstring>(3, L"tmrCheck_Timer"));
     EXPECT_EQ(log.lines[0].number, 3);  // ERROR_PATH_NOT_FOUND
     EXPECT_TRUE(window.timerEnabled);
@@ -319,15 +330,25 @@ TEST_F(PollTest, CopyFailuresAreLoggedEachTickAndNothingIsDeleted) {
     struct Case {
         const char* what;
         std::function<void()> arrange;
+        DWORD error;
     };
     const Case cases[] = {
-        {"missing target", [this] { window.target = target.PathOf(L"missing\\"); }},
-        {"subfolder without images", [] { Export(L"C", {}, true); }},
+        {"missing target", [this] { window.target = target.PathOf(L"missing\\"); },
+         ERROR_PATH_NOT_FOUND},
+        {"subfolder without images", [] { Export(L"C", {}, true); }, ERROR_FILE_NOT_FOUND},
         {"read-only image of the same name",
          [this] {
              target.WriteBytes(L"2.dcm", "kept");
              target.MakeReadOnly(L"2.dcm");
-         }},
+         },
+         ERROR_ACCESS_DENIED},
+        {"target on a drive that does not exist",
+         [this] {
+             ASSERT_EQ(::GetDriveTypeW(L"Q:\\"), static_cast<UINT>(DRIVE_NO_ROOT_DIR))
+                 << "the test prefix maps Q:";
+             window.target = L"Q:\\";
+         },
+         ERROR_PATH_NOT_FOUND},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -335,21 +356,28 @@ TEST_F(PollTest, CopyFailuresAreLoggedEachTickAndNothingIsDeleted) {
         fs::remove_all(WatchFolder());
         Export(L"A", {L"1.dcm"}, true);
         Export(L"B", {L"2.dcm"}, true);
+        window.target = target.Path() + L"\\";  // each case its own fault only
         c.arrange();
         log.lines.clear();
         form.LockedCount = static_cast<std::int16_t>(
             std::distance(fs::directory_iterator(WatchFolder()), fs::directory_iterator()));
         window.typed.clear();
         SwitchPollOn();
-        RunTicks(3);
+        RunTicks(1);
+        const std::size_t handles = OpenHandleCount();
+        RunTicks(2);
 
+        EXPECT_EQ(OpenHandleCount(), handles);
         EXPECT_EQ(LoggedProcedures(), std::vector<std::wstring>(3, L"tmrCheck_Timer"));
+        for (const auto& line : log.lines)
+            EXPECT_EQ(line.number, static_cast<std::int32_t>(c.error));
         EXPECT_TRUE(window.typed.empty());
-        EXPECT_TRUE(InWatchFolder(L"A"));
-        EXPECT_TRUE(InWatchFolder(L"B"));
+        EXPECT_TRUE(InWatchFolder(L"A\\1.dcm"));
+        EXPECT_TRUE(InWatchFolder(L"B\\2.dcm"));
         EXPECT_TRUE(window.timerEnabled);
         EXPECT_NE(form.LockedCount, 0);
     }
+    EXPECT_EQ(target.ReadBytes(L"2.dcm"), "kept");
 }
 
 TEST_F(PollTest, SubfolderThatCannotBeDeletedHaltsTheRun) {
@@ -392,6 +420,145 @@ TEST_F(PollTest, SubfolderAppearingAfterTheCopyIsKeptForTheNextPatient) {
     window.RunUntil(window.Now() + 2 * kInterval + 1);  // one count, one copy
     EXPECT_TRUE(InTarget(L"9.dcm"));
     EXPECT_FALSE(InWatchFolder(L"Late"));
+}
+
+// Another program has one image open without sharing: the copy fails at every tick and nothing
+// goes; once it lets go, the next tick copies and hands over.
+TEST_F(PollTest, ImageHeldByAnotherProcessFailsTheCopyAtEveryTickUntilItIsLetGo) {
+    Export(L"A", {L"1.dcm", L"2.dcm"}, true);
+    Export(L"B", {L"3.dcm"}, true);
+    form.LockedCount = 2;
+    HeldFile holder((WatchFolder() / L"A" / L"2.dcm").wstring(), HeldFile::Sharing::None);
+    SwitchPollOn();
+    RunTicks(1);
+    const std::size_t handles = OpenHandleCount();
+    RunTicks(2);
+
+    EXPECT_EQ(OpenHandleCount(), handles);
+    EXPECT_EQ(LoggedProcedures(), std::vector<std::wstring>(3, L"tmrCheck_Timer"));
+    for (const auto& line : log.lines)
+        EXPECT_EQ(line.number, ERROR_SHARING_VIOLATION);
+    EXPECT_TRUE(window.typed.empty());
+    EXPECT_TRUE(window.timerEnabled);
+    for (const wchar_t* image : {L"A\\1.dcm", L"A\\2.dcm", L"B\\3.dcm"})
+        EXPECT_TRUE(InWatchFolder(image)) << image;
+
+    EXPECT_TRUE(holder.Release());
+    RunTicks(1);
+    EXPECT_EQ(log.lines.size(), 3u);
+    EXPECT_EQ(target.ReadBytes(L"1.dcm"), "DICM A1.dcm");
+    EXPECT_EQ(target.ReadBytes(L"2.dcm"), "DICM A2.dcm");
+    EXPECT_EQ(target.ReadBytes(L"3.dcm"), "DICM B3.dcm");
+    EXPECT_FALSE(InWatchFolder(L"A"));
+    EXPECT_FALSE(InWatchFolder(L"B"));
+    EXPECT_EQ(window.typed.size(), 9u);
+}
+
+// Another program opens an image without sharing after the copy, before the deletion: the
+// deletion fails and the run halts with one line. The recursive deletion may have removed some of
+// the folder's images before it met the held one; every image is in the target all the same.
+TEST_F(PollTest, ImageHeldByAnotherProcessDuringTheDeletionHaltsTheRunWithEveryImageCopied) {
+    Export(L"A", {L"1.dcm", L"2.dcm", L"3.dcm"}, true);
+    Export(L"B", {L"4.dcm"}, true);
+    window.caption = L"Stop";
+    form.LockedCount = 2;
+    std::optional<HeldFile> holder;
+    window.onTyped = [&holder](const FakeWindowSystem::TypedKeys& keys) {
+        if (keys.strokes == ParseKeyString(L"{A}")) {
+            holder.emplace((WatchFolder() / L"A" / L"2.dcm").wstring(), HeldFile::Sharing::None);
+        }
+    };
+    SwitchPollOn();
+    RunTicks(3);
+
+    ASSERT_TRUE(holder.has_value());
+    EXPECT_EQ(LoggedProcedures(), (std::vector<std::wstring>{L"NextPatient"}));
+    EXPECT_EQ(log.lines[0].number, ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(window.caption, L"Stop");
+    EXPECT_FALSE(window.timerEnabled);
+    EXPECT_EQ(window.typed.size(), 2u);  // the pre-deletion keys only
+    EXPECT_EQ(window.ticksAt.size(), 1u);
+    for (const char* image : {"1", "2", "3", "4"}) {
+        const std::string name = std::string(image) + ".dcm";
+        const std::string folder = name == "4.dcm" ? "B" : "A";
+        EXPECT_EQ(target.ReadBytes(std::wstring(name.begin(), name.end())),
+                  "DICM " + folder + name);
+    }
+    EXPECT_TRUE(InWatchFolder(L"A\\2.dcm"));
+    EXPECT_TRUE(holder->Release());
+    // Nothing of ours holds the image either: it opens without sharing, ready to be deleted.
+    const win32::UniqueFile exclusive(::CreateFileW((WatchFolder() / L"A" / L"2.dcm").c_str(),
+                                                    GENERIC_READ | GENERIC_WRITE | DELETE, 0,
+                                                    nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(exclusive) << "error " << ::GetLastError();
+}
+
+// Images marked read-only in a read-only subfolder are copied, and the subfolder goes with them.
+// Wine keeps no read-only attribute on folders (SetFileAttributesW succeeds, the bit is gone), so
+// there only the files are read-only for sure.
+TEST_F(PollTest, ReadOnlyImagesInAReadOnlySubfolderAreCopiedAndDeletedWithForce) {
+    Export(L"A", {L"1.dcm", L"2.dcm"}, true);
+    const fs::path folder = WatchFolder() / L"A";
+    for (const wchar_t* name : {L"1.dcm", L"2.dcm", L"LOCK.LCK"}) {
+        ASSERT_TRUE(::SetFileAttributesW((folder / name).c_str(), FILE_ATTRIBUTE_READONLY));
+        ASSERT_NE(::GetFileAttributesW((folder / name).c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    }
+    ASSERT_TRUE(::SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_READONLY));
+    form.LockedCount = 1;
+    SwitchPollOn();
+    RunTicks(1);
+
+    EXPECT_TRUE(log.lines.empty());
+    EXPECT_EQ(target.ReadBytes(L"1.dcm"), "DICM A1.dcm");
+    EXPECT_EQ(target.ReadBytes(L"2.dcm"), "DICM A2.dcm");
+    EXPECT_FALSE(InWatchFolder(L"A"));
+    EXPECT_TRUE(window.timerEnabled);
+}
+
+// Names beyond ASCII, paths longer than MAX_PATH in the target and in the watch folder, and a
+// target in the "\\?\" and "\\.\" device forms all go through the whole poll.
+TEST_F(PollTest, UmlautNamesLongPathsAndDeviceFormTargetsAreCopiedAndDeleted) {
+    // Wine keeps names in UTF-8 on a Linux file system, whose names end at 255 bytes: mostly
+    // ASCII, so that the name fits there as it would on Windows.
+    const std::wstring longName = L"M\u00fcller_" + std::wstring(240, L'x');
+    std::wstring deepTarget = L"R\u00f6ntgen";
+    for (int level = 0; level < 3; ++level)
+        deepTarget += L"\\" + std::wstring(100, static_cast<wchar_t>(L'a' + level));
+    struct Case {
+        const char* what;
+        std::wstring subfolder;
+        std::wstring image;
+        std::wstring targetFolder;  // relative to the test's target
+        std::wstring prefix;        // put before the target's absolute path
+    };
+    const Case cases[] = {
+        {"umlauts", L"M\u00fcller_\u00c4rztin", L"R\u00f6ntgen_\u00df.dcm", L"R\u00f6ntgen", L""},
+        {"long subfolder and deep target", longName, L"1.dcm", deepTarget, L""},
+        {"\\\\?\\ target", L"A", L"1.dcm", L"Ger\u00e4t", L"\\\\?\\"},
+        {"\\\\.\\ target", L"A", L"1.dcm", L"Ger\u00e4t2", L"\\\\.\\"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(WatchFolder());
+        Export(c.subfolder, {c.image}, true);
+        target.MakeFolder(c.targetFolder);
+        const std::wstring targetPath = target.PathOf(c.targetFolder);
+        ASSERT_TRUE(fs::exists(WatchFolder() / c.subfolder / c.image));
+        if (c.targetFolder == deepTarget) {
+            ASSERT_GT((WatchFolder() / c.subfolder / c.image).wstring().size(), 260u);
+            ASSERT_GT(targetPath.size(), 260u);
+        }
+        window.target = c.prefix + targetPath + L"\\";
+        log.lines.clear();
+        form.LockedCount = 1;
+        SwitchPollOn();
+        RunTicks(1);
+
+        EXPECT_TRUE(log.lines.empty());
+        EXPECT_EQ(ReadFile(fs::path(targetPath) / c.image),
+                  "DICM " + Narrow(c.subfolder + c.image));
+        EXPECT_FALSE(InWatchFolder(c.subfolder));
+    }
 }
 
 TEST_F(PollTest, TickArrivingWhileATickCountsIsSkipped) {
@@ -457,6 +624,45 @@ TEST(PollOverflow, CountingPast32767LocksIsTheOneFailureTheToolRaisesItself) {
     EXPECT_EQ(form.LockedCount, 32767);
     EXPECT_EQ(files.copies, 0);  // 32,767 never equals 32,768 subfolders
     EXPECT_TRUE(window.timerEnabled);
+}
+
+}  // namespace
+}  // namespace ordovan::test
+
+namespace ordovan::test {
+namespace {
+
+// The overflow on the real file system: 32,768 image subfolders, each holding its lock file.
+// Slow (creating and removing them takes a while under Wine), so it has a run of its own.
+class PollOverflowOnDisk : public PollTest {};
+
+TEST_F(PollOverflowOnDisk, MoreThan32767LockedSubfoldersAreLoggedAtEveryTickAndNothingIsCopied) {
+    constexpr int kSubfolders = 32768;
+    for (int i = 0; i < kSubfolders; ++i) {
+        const fs::path folder = WatchFolder() / std::to_wstring(i);
+        ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr)) << i;
+        const win32::UniqueFile lock(::CreateFileW((folder / L"LOCK.LCK").c_str(), GENERIC_WRITE, 0,
+                                                   nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                                   nullptr));
+        ASSERT_TRUE(lock) << i;
+    }
+    WriteFile(WatchFolder() / L"0" / L"1.dcm", "DICM 0");
+    SwitchPollOn();
+    RunTicks(1);
+    const std::size_t handles = OpenHandleCount();
+    RunTicks(1);
+
+    EXPECT_EQ(OpenHandleCount(), handles);
+    ASSERT_EQ(LoggedProcedures(), std::vector<std::wstring>(2, L"tmrCheck_Timer"));
+    EXPECT_EQ(log.lines[0].number, kCountOverflowNumber);
+    EXPECT_EQ(log.lines[1].description, kCountOverflowDescription);
+    EXPECT_EQ(form.LockedCount, 32767);
+    EXPECT_FALSE(files.WasCalled(FileOperation::CopyFile));
+    EXPECT_TRUE(window.typed.empty());
+    EXPECT_TRUE(window.timerEnabled);
+    EXPECT_TRUE(InWatchFolder(L"0\\1.dcm"));
+    EXPECT_TRUE(InWatchFolder(L"32767\\LOCK.LCK"));
+    EXPECT_FALSE(InTarget(L"1.dcm"));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/driven_app.h"
 #include "platform/key_notation.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/main_window.h"
@@ -191,12 +192,65 @@ TEST_F(MainWindowTest, KelvorinXWithWaitHasTypedIntoOurOwnTextBoxWhenItReturns) 
     EXPECT_TRUE(log.lines.empty());
 }
 
+// The keys of a run typed while our own window has the focus (the user left it on Start): they
+// land in our controls, nothing is logged and the program goes on. "{A}" replaces the selected
+// target; an Enter on the focused button is a click, handled within the key wait: here a Stop.
+TEST(OwnWindowFocus, KeysOfARunTypedIntoOurOwnWindowLandInItsControlsAndLogNothing) {
+    test::FakeErrorLog log;
+    Win32FileSystem files;
+    MainWindow window;
+    Form1 form(window, files, log);
+    window.Create(::GetModuleHandleW(nullptr), form);
+    window.Show(SW_SHOWNORMAL);
+    ::SetForegroundWindow(window.Handle());
+    window.ProcessPendingEvents();
+    window.SetButtonCaption(L"Stop");
+    ASSERT_EQ(::GetFocus(), window.Control(ControlId::cmdStart));
+
+    // F2, Tab (to the target box), Enter, Home, Shift+End, Enter; then Alt+F, A.
+    for (const auto& step : driven_app::kOpeningSequence) {
+        if (!step.IsPause())
+            form.KelvorinX(step.keys, step.wait, 0);
+    }
+    for (const auto& step : driven_app::kPreDeletionKeys)
+        form.KelvorinX(step.keys, step.wait, 0);
+    window.ProcessPendingEvents();
+    EXPECT_EQ(window.TargetText(), L"A");
+    EXPECT_EQ(window.ButtonCaption(), L"Stop");
+    EXPECT_FALSE(form.StopRequested);
+
+    form.KelvorinX(L"{TAB}", true, 0);  // back to the button
+    form.KelvorinX(L"{ENTER}", true, 0);
+    EXPECT_TRUE(form.StopRequested);
+    EXPECT_EQ(window.ButtonCaption(), L"Start");
+    EXPECT_TRUE(log.lines.empty());
+    EXPECT_TRUE(::IsWindow(window.Handle()));
+}
+
 TEST_F(MainWindowTest, ClosingTheWindowDuringAnEventPassEndsTheCallersProcedure) {
     ::PostMessageW(window.Handle(), WM_CLOSE, 0, 0);
     EXPECT_THROW(window.ProcessPendingEvents(), WindowClosed);
     EXPECT_EQ(window.Handle(), nullptr);
     // No key is typed once the window is gone.
     EXPECT_THROW(window.SendKeys(ParseKeyString(L"{F2}"), true), WindowClosed);
+    MSG message{};
+    EXPECT_TRUE(::PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
+}
+
+// The user closes the window while KelvorinX waits for our own window to take its keys: the
+// procedure ends at once, without the key's delay and without a log line.
+TEST_F(MainWindowTest, ClosingTheWindowDuringAKeyWaitEndsTheProcedureWithoutALogLine) {
+    test::FakeErrorLog log;
+    Win32FileSystem files;
+    Form1 form(window, files, log);
+    ::SetFocus(Control(ControlId::txtTarget));
+    ::PostMessageW(window.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
+
+    const ULONGLONG start = ::GetTickCount64();
+    EXPECT_THROW(form.KelvorinX(L"{F2}", true, 3000), WindowClosed);
+    EXPECT_LT(::GetTickCount64() - start, 1000u);
+    EXPECT_EQ(window.Handle(), nullptr);
+    EXPECT_TRUE(log.lines.empty());
     MSG message{};
     EXPECT_TRUE(::PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
 }
