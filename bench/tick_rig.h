@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+
+#include "bench/bench_paths.h"
+#include "bench/timed_file_system.h"
+#include "platform/win32/win32_file_system.h"
+#include "tests/fake_error_log.h"
+#include "tests/fake_window_system.h"
+#include "window/form1.h"
+#include "window/form1_design.h"
+
+// The real poll on the real file system, with the window system on a virtual clock: the key
+// sequences and their pauses cost nothing, so that a tick's time is its file work.
+namespace ordovan::bench {
+
+struct TickRig {
+    TickRig() {
+        window.Attach(form);
+        window.target = std::wstring(kTargetFolder) + L'\\';
+    }
+    TickRig(const TickRig&) = delete;
+    TickRig& operator=(const TickRig&) = delete;
+
+    win32::Win32FileSystem files;
+    TimedFileSystem timed{files};
+    test::FakeWindowSystem window{form1::kPollIntervalMs};
+    test::FakeErrorLog log;
+    Form1 form{window, timed, log};
+};
+
+// Runs one tick, answers its wall time in ms. A tick that logged a failure did not do the work
+// being measured: that throws.
+double TimeOneTick(TickRig& rig);
+
+}  // namespace ordovan::bench
