@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/win32/last_error.h"
+#include "tests/launch.h"
 
 namespace ordovan::bench {
 
@@ -68,17 +69,10 @@ std::size_t PeakWorkingSetBytes(HANDLE process) {
 }
 
 ChildProcess StartSelf(const std::wstring& arguments) {
-    const std::wstring program = ModulePath();
-    std::wstring commandLine = L"\"" + program + L"\" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION started{};
-    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          nullptr, &startup, &started)) {
+    test::Launched child = test::Launch(ModulePath(), arguments);
+    if (!child)
         win32::ThrowLastError();
-    }
-    const win32::UniqueKernelHandle thread(started.hThread);
-    return {win32::UniqueKernelHandle(started.hProcess), started.dwProcessId, started.dwThreadId};
+    return child;
 }
 
 void EndChild(ChildProcess& child, DWORD timeoutMs) {

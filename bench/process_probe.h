@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/win32/handles.h"
+#include "tests/launch.h"
 
 // Looks at another process from outside: its CPU time and its peak working set, and starts the
 // bench's own helper processes.
@@ -19,11 +20,7 @@ double ThreadCpuMs(DWORD processId);
 // GetProcessMemoryInfo's PeakWorkingSetSize, in bytes.
 std::size_t PeakWorkingSetBytes(HANDLE process);
 
-struct ChildProcess {
-    win32::UniqueKernelHandle process;
-    DWORD processId = 0;
-    DWORD threadId = 0;
-};
+using ChildProcess = test::Launched;
 
 // Starts this executable again with the arguments.
 ChildProcess StartSelf(const std::wstring& arguments);

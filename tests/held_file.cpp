@@ -1,5 +1,7 @@
 #include "tests/held_file.h"
 
+#include "tests/launch.h"
+
 #include <atomic>
 #include <array>
 #include <stdexcept>
@@ -48,18 +50,12 @@ HeldFile::HeldFile(const std::wstring& path, Sharing sharing) {
     release_ = NewEvent(releaseName);
 
     const std::wstring program = BesideThisProgram(kHolderProgram);
-    std::wstring commandLine = Quoted(program) + L" " + Quoted(path) + L" " +
-                               (sharing == Sharing::None ? L"none " : L"read ") + readyName + L" " +
-                               releaseName;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          nullptr, &startup, &process)) {
+    process_ =
+        Launch(program, Quoted(path) + L" " + (sharing == Sharing::None ? L"none " : L"read ") +
+                            readyName + L" " + releaseName)
+            .process;
+    if (!process_)
         throw std::runtime_error("cannot start file_holder.exe");
-    }
-    const win32::UniqueKernelHandle thread(process.hThread);
-    process_.reset(process.hProcess);
 
     // Either the holder has the file, or it ended without getting it.
     const std::array waits{ready_.get(), process_.get()};

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/launch.h"
+
 namespace ordovan::e2e {
 
 namespace fs = std::filesystem;
@@ -26,19 +28,6 @@ fs::path FromEnvironment(const char* name) {
     for (const char* c = value; *c != '\0'; ++c)
         path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
     return path;
-}
-
-win32::UniqueKernelHandle Launch(const fs::path& program, std::wstring arguments) {
-    std::wstring commandLine = L"\"" + program.wstring() + L"\" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          program.parent_path().c_str(), &startup, &process)) {
-        return {};
-    }
-    const win32::UniqueKernelHandle thread(process.hThread);
-    return win32::UniqueKernelHandle(process.hProcess);
 }
 
 HWND WaitForWindow(const wchar_t* title) {
@@ -103,11 +92,11 @@ bool Session::Fail(std::string problem) {
 bool Session::StartSimulator(int patients, int lockDelayMs) {
     if (simulator_.empty())
         return Fail("ORDOVAN_SIMULATOR is not set");
-    simulatorProcess_ =
-        Launch(simulator_, L"--log \"" + folders_.simulatorLog().wstring() + L"\" --patients " +
-                               std::to_wstring(patients) + L" --series 2 --images 3 --lock-delay " +
-                               std::to_wstring(lockDelayMs) + L" --reference \"" +
-                               folders_.reference().wstring() + L"\"");
+    const std::wstring arguments =
+        L"--log \"" + folders_.simulatorLog().wstring() + L"\" --patients " +
+        std::to_wstring(patients) + L" --series 2 --images 3 --lock-delay " +
+        std::to_wstring(lockDelayMs) + L" --reference \"" + folders_.reference().wstring() + L"\"";
+    simulatorProcess_ = test::Launch(simulator_, arguments, simulator_.parent_path()).process;
     if (!simulatorProcess_)
         return Fail("cannot start the simulator");
     simulatorWindow_ = WaitForWindow(kSimulatorTitle);
@@ -117,7 +106,8 @@ bool Session::StartSimulator(int patients, int lockDelayMs) {
 bool Session::StartTool(const std::wstring& target) {
     if (tool_.empty())
         return Fail("ORDOVAN_TOOL is not set");
-    toolProcess_ = Launch(folders_.toolFolder() / L"CopyOrdovan.exe", L"");
+    const fs::path toolExe = folders_.toolFolder() / L"CopyOrdovan.exe";
+    toolProcess_ = test::Launch(toolExe, L"", toolExe.parent_path()).process;
     if (!toolProcess_)
         return Fail("cannot start CopyOrdovan.exe");
     toolWindow_ = WaitForWindow(kToolCaption);
