@@ -1,8 +1,10 @@
-# Cross-compiling for 64-bit Windows with Debian's MinGW-w64 (posix thread model).
+# Cross-compiling for 32-bit x86 Windows with Debian's MinGW-w64 (posix thread model). The tool is
+# a 32-bit program so that Windows gives it the same virtualised view of protected folders that it
+# gives the legacy imaging application it drives.
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(CMAKE_SYSTEM_PROCESSOR x86)
 
-set(ORDOVAN_MINGW_TRIPLET x86_64-w64-mingw32)
+set(ORDOVAN_MINGW_TRIPLET i686-w64-mingw32)
 set(CMAKE_C_COMPILER ${ORDOVAN_MINGW_TRIPLET}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${ORDOVAN_MINGW_TRIPLET}-g++-posix)
 set(CMAKE_RC_COMPILER ${ORDOVAN_MINGW_TRIPLET}-windres)
