@@ -26,7 +26,7 @@ struct TickRig {
     TimedFileSystem timed{files};
     test::FakeWindowSystem window{form1::kPollIntervalMs};
     test::FakeErrorLog log;
-    Form1 form{window, timed, log};
+    Form1 form{window, timed, log, kWatchFolder};
 };
 
 // Runs one tick, answers its wall time in ms. A tick that logged a failure did not do the work

@@ -33,8 +33,12 @@ using FileOperation = FailingFileSystem::Operation;
 
 constexpr std::int64_t kInterval = form1::kPollIntervalMs;
 
+// A watch folder of this test process's own (each test runs in a process of its own), never the
+// imaging application's real one: a run on a practice PC must not touch its exports.
 const fs::path& WatchFolder() {
-    static const fs::path folder{std::wstring(driven_app::kWatchFolder)};
+    static const fs::path folder = fs::temp_directory_path() /
+                                   (L"OrdovanPoll-" + std::to_wstring(::GetCurrentProcessId())) /
+                                   L"PACS";
     return folder;
 }
 
@@ -69,7 +73,7 @@ class PollTest : public ::testing::Test {
     ~PollTest() override {
         ClearReadOnlyTree(WatchFolder());
         std::error_code ignored;
-        fs::remove_all(WatchFolder(), ignored);
+        fs::remove_all(WatchFolder().parent_path(), ignored);
     }
 
     // An image subfolder with the given images and, if asked, its lock file.
@@ -108,7 +112,7 @@ class PollTest : public ::testing::Test {
     FakeErrorLog log;
     win32::Win32FileSystem realFiles;
     FailingFileSystem files{realFiles};
-    Form1 form{window, files, log};
+    Form1 form{window, files, log, WatchFolder().wstring()};
 };
 
 std::vector<KeyStroke> Keys(std::wstring_view keyString) {
@@ -611,8 +615,8 @@ TEST(PollOverflow, CountingPast32767LocksIsTheOneFailureTheToolRaisesItself) {
     FakeErrorLog log;
     // More image subfolders with a lock file than the 16-bit count holds.
     StubFileSystem files;
-    files.subfolders.assign(32768, L"C:\\Programme\\Ordovan\\Temp\\PACS\\x");
-    Form1 form{window, files, log};
+    files.subfolders.assign(32768, std::wstring(kStubWatchFolder) + L"\\x");
+    Form1 form{window, files, log, kStubWatchFolder};
     window.Attach(form);
     window.SetTimerEnabled(true);
     window.RunUntil(2 * kInterval);

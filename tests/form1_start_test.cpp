@@ -41,7 +41,7 @@ class StartCommand : public ::testing::Test {
     FakeWindowSystem window{form1::kPollIntervalMs};
     FakeErrorLog log;
     StubFileSystem files;  // an empty watch folder: the first tick hands over at once
-    Form1 form{window, files, log};
+    Form1 form{window, files, log, kStubWatchFolder};
 };
 
 std::vector<std::vector<KeyStroke>> Strokes(std::initializer_list<std::wstring_view> keyStrings) {

@@ -17,6 +17,8 @@ namespace ordovan::win32 {
 namespace {
 
 using form1::ControlId;
+// The window tests never tick: their Form1 gets a watch folder that nothing on disk answers to.
+constexpr std::wstring_view kNoWatchFolder = L"X:\\NoWatchFolder";
 
 struct RecordingEvents final : WindowEvents {
     void cmdStart_Click() override { ++clicks; }
@@ -179,7 +181,7 @@ TEST_F(MainWindowTest, TabAndSpaceOperateTheWindowFromTheKeyboard) {
 TEST_F(MainWindowTest, KelvorinXWithWaitHasTypedIntoOurOwnTextBoxWhenItReturns) {
     test::FakeErrorLog log;
     Win32FileSystem files;
-    Form1 form(window, files, log);
+    Form1 form(window, files, log, kNoWatchFolder);
     ::SetFocus(Control(ControlId::txtTarget));
     window.SetTargetText(L"X:\\Alt");
 
@@ -199,7 +201,7 @@ TEST(OwnWindowFocus, KeysOfARunTypedIntoOurOwnWindowLandInItsControlsAndLogNothi
     test::FakeErrorLog log;
     Win32FileSystem files;
     MainWindow window;
-    Form1 form(window, files, log);
+    Form1 form(window, files, log, kNoWatchFolder);
     window.Create(::GetModuleHandleW(nullptr), form);
     window.Show(SW_SHOWNORMAL);
     ::SetForegroundWindow(window.Handle());
@@ -242,7 +244,7 @@ TEST_F(MainWindowTest, ClosingTheWindowDuringAnEventPassEndsTheCallersProcedure)
 TEST_F(MainWindowTest, ClosingTheWindowDuringAKeyWaitEndsTheProcedureWithoutALogLine) {
     test::FakeErrorLog log;
     Win32FileSystem files;
-    Form1 form(window, files, log);
+    Form1 form(window, files, log, kNoWatchFolder);
     ::SetFocus(Control(ControlId::txtTarget));
     ::PostMessageW(window.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
 

@@ -7,6 +7,9 @@
 
 namespace ordovan::test {
 
+// Where Form1 looks when its file system is the stub: a path nothing on disk answers to.
+inline constexpr std::wstring_view kStubWatchFolder = L"X:\\Stub\\PACS";
+
 // A watch folder that exists only in memory: the given subfolders, every path in them with the
 // given attributes, copies and deletions counted but not done. For tests that must not touch the
 // real watch folder.

@@ -84,7 +84,7 @@ void Form1::tmrCheck_Timer() {
             return;
         }
         const auto subfolderCount =
-            static_cast<std::int32_t>(files_.SubFolders(driven_app::kWatchFolder).size());
+            static_cast<std::int32_t>(files_.SubFolders(watchFolder_).size());
         if (LockedCount == subfolderCount) {
             CopyAndHandOver();
         } else {
@@ -98,7 +98,7 @@ void Form1::tmrCheck_Timer() {
 // Every image subfolder held its lock file at the last count: copy the images of all of them,
 // then move the imaging application on to the next patient.
 void Form1::CopyAndHandOver() {
-    const std::vector<std::wstring> subfolders = files_.SubFolders(driven_app::kWatchFolder);
+    const std::vector<std::wstring> subfolders = files_.SubFolders(watchFolder_);
     for (const std::wstring& subfolder : subfolders) {
         // Read anew for every folder: the target box stays editable during a run.
         files_.CopyFile(InFolder(subfolder, driven_app::kImagePattern), window_.TargetText(), true);
@@ -110,7 +110,7 @@ void Form1::CopyAndHandOver() {
 
 void Form1::CountLockedSubfolders() {
     LockedCount = 0;
-    for (const std::wstring& subfolder : files_.SubFolders(driven_app::kWatchFolder)) {
+    for (const std::wstring& subfolder : files_.SubFolders(watchFolder_)) {
         window_.ProcessPendingEvents();
         if (PathIsFile(InFolder(subfolder, driven_app::kLockFileName))) {
             if (LockedCount == std::numeric_limits<std::int16_t>::max()) {
@@ -145,7 +145,7 @@ void Form1::NextPatient(const std::vector<std::wstring>& copiedFolders) {
 // Only folders whose images were copied go. One that appeared since the copy stays in the watch
 // folder and is copied with the next patient, so that no image is deleted uncopied.
 void Form1::DeleteCopiedFolders(const std::vector<std::wstring>& copiedFolders) {
-    for (const std::wstring& subfolder : files_.SubFolders(driven_app::kWatchFolder)) {
+    for (const std::wstring& subfolder : files_.SubFolders(watchFolder_)) {
         if (std::find(copiedFolders.begin(), copiedFolders.end(), subfolder) ==
             copiedFolders.end()) {
             continue;

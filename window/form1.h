@@ -17,8 +17,10 @@ namespace ordovan {
 // next-patient sequence, with the run state they share.
 class Form1 final : public WindowEvents {
   public:
-    Form1(WindowSystem& window, FileSystem& files, ErrorLog& log)
-        : window_(window), files_(files), log_(log) {}
+    // `watchFolder` is where the imaging application exports: driven_app::kWatchFolder in the
+    // program, a folder of their own in tests.
+    Form1(WindowSystem& window, FileSystem& files, ErrorLog& log, std::wstring_view watchFolder)
+        : window_(window), files_(files), log_(log), watchFolder_(watchFolder) {}
 
     void cmdStart_Click() override;
     void tmrCheck_Timer() override;
@@ -43,6 +45,7 @@ class Form1 final : public WindowEvents {
     WindowSystem& window_;
     FileSystem& files_;
     ErrorLog& log_;
+    const std::wstring watchFolder_;
     // Set while a tick runs: a tick delivered inside its own event passes is skipped.
     bool tickRunning_ = false;
 };

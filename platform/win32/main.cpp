@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "errorlog/error_handler.h"
+#include "platform/driven_app.h"
 #include "platform/win32/executable_directory.h"
 #include "platform/win32/main_window.h"
 #include "platform/win32/win32_file_system.h"
@@ -12,7 +13,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
         ordovan::win32::Win32FileSystem files;
         ordovan::LogFile log(files, ordovan::win32::ExecutableDirectory());
         ordovan::win32::MainWindow window;
-        ordovan::Form1 form(window, files, log);
+        ordovan::Form1 form(window, files, log, ordovan::driven_app::kWatchFolder);
         window.Create(instance, form);
         window.Show(showCommand);
         return window.RunMessageLoop();
