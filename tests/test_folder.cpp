@@ -36,11 +36,32 @@ std::wstring CreateUniqueFolder() {
     }
 }
 
-void ClearReadOnly(const std::filesystem::path& path) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        ::SetFileAttributesW(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
+// Removes the tree with plain Win32 calls in the long-path form: the tests build trees deeper
+// than 260 characters, which the C runtime's calls behind std::filesystem cannot reach.
+void RemoveTree(const std::wstring& path) {
+    WIN32_FIND_DATAW entry;
+    const HANDLE find = ::FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            const std::wstring child = path + L"\\" + name;
+            ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                                  (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+            if (isFolder) {
+                RemoveTree(child);
+            } else if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+                ::RemoveDirectoryW(child.c_str());  // a link: never what it points to
+            } else {
+                ::DeleteFileW(child.c_str());
+            }
+        } while (::FindNextFileW(find, &entry));
+        ::FindClose(find);
     }
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::RemoveDirectoryW(path.c_str());
 }
 
 }  // namespace
@@ -49,13 +70,7 @@ TestFolder::TestFolder() : path_(CreateUniqueFolder()) {}
 
 TestFolder::~TestFolder() {
     // Independent of the code under test, so that a broken DeleteFolder cannot leave folders.
-    std::error_code error;
-    ClearReadOnly(path_);
-    for (auto it = std::filesystem::recursive_directory_iterator(path_, error);
-         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-        ClearReadOnly(it->path());
-    }
-    std::filesystem::remove_all(path_, error);
+    RemoveTree(L"\\\\?\\" + path_);
 }
 
 std::wstring TestFolder::PathOf(std::wstring_view relative) const {
