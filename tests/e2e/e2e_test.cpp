@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/e2e/session.h"
+#include "tests/wine_only.h"
 
 // Whole runs in real time: the simulated imaging application and CopyOrdovan.exe as separate
 // processes, the target set and Start pressed through the real controls, the keyboard focus left
@@ -51,6 +52,11 @@ const std::vector<Expected> kNextPatientKeys{
 
 class EndToEnd : public ::testing::Test {
   protected:
+    void SetUp() override {
+        if (!test::RunsUnderWine())
+            GTEST_SKIP() << test::kWineOnlyReason;
+    }
+
     // Compares the presses with the expected keys and returns how late each came after its pause.
     std::vector<double> CheckPresses(const std::vector<Expected>& expected) const {
         const std::vector<KeyPress> presses = session.KeyPresses();

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "tests/launch.h"
+#include "tests/wine_only.h"
 
 namespace ordovan::e2e {
 
@@ -63,8 +64,11 @@ std::string ReadBytes(const fs::path& path) {
 
 Session::Session(SessionFolders folders)
     : folders_(std::move(folders)),
+      underWine_(test::RunsUnderWine()),
       tool_(FromEnvironment("ORDOVAN_TOOL")),
       simulator_(FromEnvironment("ORDOVAN_SIMULATOR")) {
+    if (!underWine_)
+        return;
     std::error_code ignored;
     fs::remove_all(folders_.work, ignored);
     fs::remove_all(kWatchFolder, ignored);
@@ -90,6 +94,8 @@ bool Session::Fail(std::string problem) {
 }
 
 bool Session::StartSimulator(int patients, int lockDelayMs) {
+    if (!underWine_)
+        return Fail(test::kWineOnlyReason);
     if (simulator_.empty())
         return Fail("ORDOVAN_SIMULATOR is not set");
     const std::wstring arguments =
@@ -104,6 +110,8 @@ bool Session::StartSimulator(int patients, int lockDelayMs) {
 }
 
 bool Session::StartTool(const std::wstring& target) {
+    if (!underWine_)
+        return Fail(test::kWineOnlyReason);
     if (tool_.empty())
         return Fail("ORDOVAN_TOOL is not set");
     const fs::path toolExe = folders_.toolFolder() / L"CopyOrdovan.exe";

@@ -36,6 +36,7 @@ std::string ReadBytes(const std::filesystem::path& path);
 class Session {
   public:
     // Programs come from the environment (ORDOVAN_TOOL, ORDOVAN_SIMULATOR: Unix paths).
+    // Outside Wine it touches no folder and starts nothing: every Start answers false.
     explicit Session(SessionFolders folders);
     ~Session();  // ends both processes if they still run
     Session(const Session&) = delete;
@@ -65,6 +66,7 @@ class Session {
     bool Fail(std::string problem);
 
     SessionFolders folders_;
+    bool underWine_;
     std::filesystem::path tool_, simulator_;
     win32::UniqueKernelHandle toolProcess_, simulatorProcess_;
     HWND simulatorWindow_ = nullptr, toolWindow_ = nullptr, targetBox_ = nullptr, button_ = nullptr;
