@@ -105,56 +105,67 @@ void ClearReadOnly(const std::wstring& path, DWORD attributes) {
     }
 }
 
-void DeleteEntryFile(const std::wstring& path, DWORD attributes, bool force) {
-    if (force)
-        ClearReadOnly(path, attributes);
-    if (!::DeleteFileW(path.c_str()))
-        ThrowLastError();
+// Errors another program's brief handle causes: the file is open without delete sharing, it is
+// deleted but still open (access denied), or the folder still lists such a file (not empty).
+bool MayPassSoon(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+           error == ERROR_DIR_NOT_EMPTY;
 }
 
-void RemoveEmptyFolder(const std::wstring& path) {
-    if (!::RemoveDirectoryW(path.c_str()))
-        ThrowLastError();
-}
+// The time one deletion may spend waiting for other programs' brief handles. Only the step that
+// met the handle is tried again, never a fresh listing: a file that arrives meanwhile is not
+// deleted by a retry.
+class DeletionDeadline {
+  public:
+    DeletionDeadline() : end_(::GetTickCount64() + kDeleteRetryBudgetMs) {}
 
-void RemoveFolder(const std::wstring& folder, DWORD attributes, bool force);
-
-void RemoveTree(const std::wstring& folder, DWORD attributes, bool force) {
-    // Cleared before the content goes: a read-only folder may refuse to give up its entries.
-    if (force)
-        ClearReadOnly(folder, attributes);
-    for (const Entry& entry : FindEntries(Join(folder, kAllEntries), FindExSearchNameMatch)) {
-        const std::wstring path = Join(folder, entry.name);
-        if (!IsDirectory(entry.attributes)) {
-            DeleteEntryFile(path, entry.attributes, force);
-        } else {
-            RemoveFolder(path, entry.attributes, force);
+    template <typename Step>
+    void Retry(Step step) const {
+        while (!step()) {
+            const DWORD error = ::GetLastError();
+            if (!MayPassSoon(error) || ::GetTickCount64() + kDeleteRetryPauseMs > end_)
+                ThrowLastError();
+            ::Sleep(kDeleteRetryPauseMs);
         }
     }
-    RemoveEmptyFolder(folder);
+
+  private:
+    ULONGLONG end_;
+};
+
+void DeleteEntryFile(const std::wstring& path, DWORD attributes, bool force,
+                     const DeletionDeadline& deadline) {
+    if (force)
+        ClearReadOnly(path, attributes);
+    deadline.Retry([&path] { return ::DeleteFileW(path.c_str()); });
+}
+
+void RemoveEmptyFolder(const std::wstring& path, const DeletionDeadline& deadline) {
+    deadline.Retry([&path] { return ::RemoveDirectoryW(path.c_str()); });
 }
 
 bool IsLink(DWORD attributes) {
     return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-void RemoveFolder(const std::wstring& folder, DWORD attributes, bool force) {
-    if (!IsLink(attributes)) {
-        RemoveTree(folder, attributes, force);
-        return;
-    }
-    // A junction or linked folder: only the link goes, never what it points to, which may lie
-    // anywhere, outside the watch folder too.
+void RemoveTree(const std::wstring& folder, DWORD attributes, bool force,
+                const DeletionDeadline& deadline) {
+    // Cleared before the content goes: a read-only folder may refuse to give up its entries.
     if (force)
         ClearReadOnly(folder, attributes);
-    RemoveEmptyFolder(folder);
-}
-
-// Errors another program's brief handle causes: the file is open without delete sharing, it is
-// deleted but still open (access denied), or the folder still lists such a file (not empty).
-bool MayPassSoon(std::int32_t error) {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
-           error == ERROR_DIR_NOT_EMPTY;
+    // A junction or linked folder loses only the link, never what it points to, which may lie
+    // anywhere, outside the watch folder too.
+    if (!IsLink(attributes)) {
+        for (const Entry& entry : FindEntries(Join(folder, kAllEntries), FindExSearchNameMatch)) {
+            const std::wstring path = Join(folder, entry.name);
+            if (IsDirectory(entry.attributes)) {
+                RemoveTree(path, entry.attributes, force, deadline);
+            } else {
+                DeleteEntryFile(path, entry.attributes, force, deadline);
+            }
+        }
+    }
+    RemoveEmptyFolder(folder, deadline);
 }
 
 // Orders names as the file system compares them: case-insensitively by the system's upcase
@@ -296,23 +307,10 @@ FolderFiles Win32FileSystem::ListFiles(std::wstring_view pattern) {
 
 void Win32FileSystem::DeleteFolder(std::wstring_view folder, bool force) {
     const std::wstring path = ExtendedLengthPath(folder);
-    const ULONGLONG start = ::GetTickCount64();
-    for (;;) {
-        try {
-            const DWORD attributes = AttributesOrThrow(path);
-            if (!IsDirectory(attributes))
-                throw ErrorFailure(ERROR_PATH_NOT_FOUND);
-            RemoveFolder(path, attributes, force);
-            return;
-        } catch (const Failure& failure) {
-            // Each try goes on where the last one stopped: what it removed is gone.
-            if (!MayPassSoon(failure.Number()) ||
-                ::GetTickCount64() - start + kDeleteRetryPauseMs > kDeleteRetryBudgetMs) {
-                throw;
-            }
-        }
-        ::Sleep(kDeleteRetryPauseMs);
-    }
+    const DWORD attributes = AttributesOrThrow(path);
+    if (!IsDirectory(attributes))
+        throw ErrorFailure(ERROR_PATH_NOT_FOUND);
+    RemoveTree(path, attributes, force, DeletionDeadline{});
 }
 
 bool Win32FileSystem::FolderExists(std::wstring_view path) {
