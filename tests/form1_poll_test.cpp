@@ -101,6 +101,22 @@ class PollTest : public ::testing::Test {
     static bool InWatchFolder(const std::wstring& name) { return fs::exists(WatchFolder() / name); }
     bool InTarget(const std::wstring& name) const { return target.Exists(name); }
 
+    // The action runs when the run has typed "{A}", between the copy and the deletion: what the
+    // imaging application or another program does there.
+    void OnPreDeletionKeys(std::function<void()> action) {
+        window.onTyped = [action = std::move(action)](const FakeWindowSystem::TypedKeys& keys) {
+            if (keys.strokes == ParseKeyString(L"{A}"))
+                action();
+        };
+    }
+    // Another program opens the image without sharing then, for `holdMs`.
+    void HoldAtPreDeletionKeys(std::optional<HeldFile>& holder, const fs::path& image,
+                               DWORD holdMs) {
+        OnPreDeletionKeys([&holder, image, holdMs] {
+            holder.emplace(image.wstring(), HeldFile::Sharing::None, holdMs);
+        });
+    }
+
     // Runs the poll from virtual time 0: the timer is on, its first tick comes at 15,000 ms.
     void SwitchPollOn() { window.SetTimerEnabled(true); }
     void RunTicks(int count) { window.RunUntil(window.Now() + count * kInterval); }
@@ -468,10 +484,7 @@ TEST_F(PollTest, CopiedSubfolderChangedBeforeTheDeletionIsKeptForTheNextPatient)
         log.lines.clear();
         window.typed.clear();
         form.LockedCount = 1;
-        window.onTyped = [&c](const FakeWindowSystem::TypedKeys& keys) {
-            if (keys.strokes == ParseKeyString(L"{A}"))
-                c.change();
-        };
+        OnPreDeletionKeys(c.change);
         SwitchPollOn();
         RunTicks(1);
 
@@ -496,10 +509,7 @@ TEST_F(PollTest, CopiedSubfolderChangedBeforeTheDeletionIsKeptForTheNextPatient)
 TEST_F(PollTest, KeptSubfolderGetsItsEventPassInTheDeletionLoop) {
     Export(L"A", {L"1.dcm"}, true);
     form.LockedCount = 1;
-    window.onTyped = [](const FakeWindowSystem::TypedKeys& keys) {
-        if (keys.strokes == ParseKeyString(L"{A}"))
-            WriteFile(WatchFolder() / L"A" / L"9.dcm", "DICM late");
-    };
+    OnPreDeletionKeys([] { WriteFile(WatchFolder() / L"A" / L"9.dcm", "DICM late"); });
     SwitchPollOn();
     window.ScheduleClose(kInterval + 3000);  // the deletion loop's first event pass
     RunTicks(2);
@@ -545,16 +555,11 @@ TEST_F(PollTest, ImageHeldByAnotherProcessFailsTheCopyAtEveryTickUntilItIsLetGo)
 // A virus scanner or indexer opens an image for a moment after the copy: the deletion waits for
 // it (300 ms held against the 2 s the deletion waits at most) and the run goes on.
 TEST_F(PollTest, ImageHeldBrieflyDuringTheDeletionIsDeletedOnceLetGoAndTheRunGoesOn) {
-    static constexpr DWORD kBriefHoldMs = 300;
+    constexpr DWORD kBriefHoldMs = 300;
     Export(L"A", {L"1.dcm", L"2.dcm"}, true);
     form.LockedCount = 1;
     std::optional<HeldFile> holder;
-    window.onTyped = [&holder](const FakeWindowSystem::TypedKeys& keys) {
-        if (keys.strokes == ParseKeyString(L"{A}")) {
-            holder.emplace((WatchFolder() / L"A" / L"2.dcm").wstring(), HeldFile::Sharing::None,
-                           kBriefHoldMs);
-        }
-    };
+    HoldAtPreDeletionKeys(holder, WatchFolder() / L"A" / L"2.dcm", kBriefHoldMs);
     SwitchPollOn();
     RunTicks(1);
 
@@ -572,18 +577,13 @@ TEST_F(PollTest, ImageHeldBrieflyDuringTheDeletionIsDeletedOnceLetGoAndTheRunGoe
 // recursive deletion may have removed some of the folder's images before it met the held one; every
 // image is in the target all the same.
 TEST_F(PollTest, ImageHeldByAnotherProcessDuringTheDeletionHaltsTheRunWithEveryImageCopied) {
-    static constexpr DWORD kLongHoldMs = 10000;
+    constexpr DWORD kLongHoldMs = 10000;
     Export(L"A", {L"1.dcm", L"2.dcm", L"3.dcm"}, true);
     Export(L"B", {L"4.dcm"}, true);
     window.caption = L"Stop";
     form.LockedCount = 2;
     std::optional<HeldFile> holder;
-    window.onTyped = [&holder](const FakeWindowSystem::TypedKeys& keys) {
-        if (keys.strokes == ParseKeyString(L"{A}")) {
-            holder.emplace((WatchFolder() / L"A" / L"2.dcm").wstring(), HeldFile::Sharing::None,
-                           kLongHoldMs);
-        }
-    };
+    HoldAtPreDeletionKeys(holder, WatchFolder() / L"A" / L"2.dcm", kLongHoldMs);
     SwitchPollOn();
     RunTicks(3);
 
