@@ -135,8 +135,14 @@ class DeletionDeadline {
 
 void DeleteEntryFile(const std::wstring& path, DWORD attributes, bool force,
                      const DeletionDeadline& deadline) {
-    if (force)
+    if (force) {
         ClearReadOnly(path, attributes);
+    } else if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        // Refused for good (access denied): nothing to wait for.
+        if (!::DeleteFileW(path.c_str()))
+            ThrowLastError();
+        return;
+    }
     deadline.Retry([&path] { return ::DeleteFileW(path.c_str()); });
 }
 
