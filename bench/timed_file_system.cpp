@@ -10,8 +10,8 @@ namespace ordovan::bench {
 namespace {
 
 constexpr std::array<std::string_view, kFileOperationCount> kOperationNames{
-    "SubFolders",   "CopyFile",       "DeleteFolder", "FolderExists",  "FileExists",
-    "CreateFolder", "CreateTextFile", "AppendLine",   "GetAttributes",
+    "SubFolders", "CopyFile",     "ListFiles",      "DeleteFolder", "FolderExists",
+    "FileExists", "CreateFolder", "CreateTextFile", "AppendLine",   "GetAttributes",
 };
 
 }  // namespace
@@ -57,10 +57,15 @@ std::vector<std::wstring> TimedFileSystem::SubFolders(std::wstring_view folder) 
     return inner_.SubFolders(folder);
 }
 
-void TimedFileSystem::CopyFile(std::wstring_view sourcePattern, std::wstring_view destination,
-                               bool overwrite) {
+FolderFiles TimedFileSystem::CopyFile(std::wstring_view sourcePattern,
+                                      std::wstring_view destination, bool overwrite) {
     const Timing timing(AccountOf(FileOperation::CopyFile));
-    inner_.CopyFile(sourcePattern, destination, overwrite);
+    return inner_.CopyFile(sourcePattern, destination, overwrite);
+}
+
+FolderFiles TimedFileSystem::ListFiles(std::wstring_view pattern) {
+    const Timing timing(AccountOf(FileOperation::ListFiles));
+    return inner_.ListFiles(pattern);
 }
 
 void TimedFileSystem::DeleteFolder(std::wstring_view folder, bool force) {

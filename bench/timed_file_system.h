@@ -15,6 +15,7 @@ namespace ordovan::bench {
 enum class FileOperation {
     SubFolders,
     CopyFile,
+    ListFiles,
     DeleteFolder,
     FolderExists,
     FileExists,
@@ -23,7 +24,7 @@ enum class FileOperation {
     AppendLine,
     GetAttributes,
 };
-inline constexpr std::size_t kFileOperationCount = 9;
+inline constexpr std::size_t kFileOperationCount = 10;
 
 std::string_view OperationName(FileOperation operation);
 
@@ -36,8 +37,9 @@ class TimedFileSystem final : public FileSystem {
     int Calls(FileOperation operation) const;
 
     std::vector<std::wstring> SubFolders(std::wstring_view folder) override;
-    void CopyFile(std::wstring_view sourcePattern, std::wstring_view destination,
-                  bool overwrite) override;
+    FolderFiles CopyFile(std::wstring_view sourcePattern, std::wstring_view destination,
+                         bool overwrite) override;
+    FolderFiles ListFiles(std::wstring_view pattern) override;
     void DeleteFolder(std::wstring_view folder, bool force) override;
     bool FolderExists(std::wstring_view path) override;
     bool FileExists(std::wstring_view path) override;

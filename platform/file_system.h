@@ -12,6 +12,29 @@ namespace ordovan {
 
 inline constexpr std::uint32_t kDirectoryAttribute = 0x10;  // FILE_ATTRIBUTE_DIRECTORY
 
+// Which folder it is, whatever its name: a folder removed and made anew under the same name is
+// another folder.
+struct FolderIdentity {
+    std::uint32_t volume = 0;
+    std::uint64_t file = 0;
+    bool operator==(const FolderIdentity&) const = default;
+};
+
+// A file as a folder listing shows it: enough to tell it from one written or changed later.
+struct ListedFile {
+    std::wstring name;
+    std::uint64_t size = 0;
+    std::uint64_t lastWrite = 0;  // the platform's file time
+    bool operator==(const ListedFile&) const = default;
+};
+
+// The files a wildcard pattern matched in one folder, with the identity that folder had before
+// they were listed.
+struct FolderFiles {
+    FolderIdentity folder;
+    std::vector<ListedFile> files;
+};
+
 class FileSystem {
   public:
     virtual ~FileSystem() = default;
@@ -24,10 +47,17 @@ class FileSystem {
     // destination folder (with or without a trailing "\"), under the same names. Fails when
     // nothing matches, when the destination does not exist, or at the first file that cannot be
     // copied (a read-only file of the same name among them); files copied before it stay.
-    virtual void CopyFile(std::wstring_view sourcePattern, std::wstring_view destination,
-                          bool overwrite) = 0;
+    // Answers what was copied, as the source listing showed it. Copies are never read-only.
+    virtual FolderFiles CopyFile(std::wstring_view sourcePattern, std::wstring_view destination,
+                                 bool overwrite) = 0;
 
-    // Removes the folder with everything in it; with force, read-only files and folders too.
+    // The files matching the wildcard in the pattern's last component, read now: what a copy of
+    // the same pattern would take. Fails when the folder cannot be read.
+    virtual FolderFiles ListFiles(std::wstring_view pattern) = 0;
+
+    // Removes the folder with everything in it; with force, read-only files and folders too. A
+    // link (junction or symbolic link) loses only itself, at any depth, never what it points to.
+    // Waits briefly for files other programs hold open for a moment.
     virtual void DeleteFolder(std::wstring_view folder, bool force) = 0;
 
     virtual bool FolderExists(std::wstring_view path) = 0;

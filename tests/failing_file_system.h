@@ -33,6 +33,7 @@ class FailingFileSystem final : public FileSystem {
     enum class Operation {
         SubFolders,
         CopyFile,
+        ListFiles,
         DeleteFolder,
         FolderExists,
         FileExists,
@@ -68,10 +69,14 @@ class FailingFileSystem final : public FileSystem {
         Enter(Operation::SubFolders, folder);
         return real_.SubFolders(folder);
     }
-    void CopyFile(std::wstring_view sourcePattern, std::wstring_view destination,
-                  bool overwrite) override {
+    FolderFiles CopyFile(std::wstring_view sourcePattern, std::wstring_view destination,
+                         bool overwrite) override {
         Enter(Operation::CopyFile, sourcePattern);
-        real_.CopyFile(sourcePattern, destination, overwrite);
+        return real_.CopyFile(sourcePattern, destination, overwrite);
+    }
+    FolderFiles ListFiles(std::wstring_view pattern) override {
+        Enter(Operation::ListFiles, pattern);
+        return real_.ListFiles(pattern);
     }
     void DeleteFolder(std::wstring_view folder, bool force) override {
         Enter(Operation::DeleteFolder, folder);

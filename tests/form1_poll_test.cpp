@@ -52,6 +52,17 @@ std::string ReadFile(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// To the file time's full precision, which std::filesystem does not keep under MinGW.
+void CopyLastWriteTime(const fs::path& from, const fs::path& to) {
+    FILETIME written{};
+    const win32::UniqueFile source(
+        ::CreateFileW(from.c_str(), FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(::GetFileTime(source.get(), nullptr, nullptr, &written));
+    const win32::UniqueFile copy(
+        ::CreateFileW(to.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(::SetFileTime(copy.get(), nullptr, nullptr, &written));
+}
+
 void ClearReadOnlyTree(const fs::path& folder) {
     std::error_code ignored;
     for (const auto& entry : fs::recursive_directory_iterator(folder, ignored)) {
@@ -89,6 +100,22 @@ class PollTest : public ::testing::Test {
     static std::string Narrow(const std::wstring& text) { return {text.begin(), text.end()}; }
     static bool InWatchFolder(const std::wstring& name) { return fs::exists(WatchFolder() / name); }
     bool InTarget(const std::wstring& name) const { return target.Exists(name); }
+
+    // The action runs when the run has typed "{A}", between the copy and the deletion: what the
+    // imaging application or another program does there.
+    void OnPreDeletionKeys(std::function<void()> action) {
+        window.onTyped = [action = std::move(action)](const FakeWindowSystem::TypedKeys& keys) {
+            if (keys.strokes == ParseKeyString(L"{A}"))
+                action();
+        };
+    }
+    // Another program opens the image without sharing then, for `holdMs`.
+    void HoldAtPreDeletionKeys(std::optional<HeldFile>& holder, const fs::path& image,
+                               DWORD holdMs) {
+        OnPreDeletionKeys([&holder, image, holdMs] {
+            holder.emplace(image.wstring(), HeldFile::Sharing::None, holdMs);
+        });
+    }
 
     // Runs the poll from virtual time 0: the timer is on, its first tick comes at 15,000 ms.
     void SwitchPollOn() { window.SetTimerEnabled(true); }
@@ -426,6 +453,73 @@ TEST_F(PollTest, SubfolderAppearingAfterTheCopyIsKeptForTheNextPatient) {
     EXPECT_FALSE(InWatchFolder(L"Late"));
 }
 
+// A copied subfolder that is not exactly what the copy took by the time of the deletion stays,
+// is no failure, and goes with the next patient once its images are copied.
+TEST_F(PollTest, CopiedSubfolderChangedBeforeTheDeletionIsKeptForTheNextPatient) {
+    const fs::path folder = WatchFolder() / L"A";
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+        std::string image1;  // A\1.dcm's bytes after the change
+    };
+    const Case cases[] = {
+        {"recreated under its name with images of the same names, sizes and times",
+         [&folder] {
+             fs::rename(folder, WatchFolder() / L"old");
+             Export(L"A", {}, true);
+             WriteFile(folder / L"1.dcm", "DICM a1.dcm");
+             CopyLastWriteTime(WatchFolder() / L"old" / L"1.dcm", folder / L"1.dcm");
+             fs::remove_all(WatchFolder() / L"old");
+         },
+         "DICM a1.dcm"},
+        {"image rewritten",
+         [&folder] { WriteFile(folder / L"1.dcm", "DICM rewritten after the copy"); },
+         "DICM rewritten after the copy"},
+        {"late image", [&folder] { WriteFile(folder / L"9.dcm", "DICM late"); }, "DICM A1.dcm"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(WatchFolder());
+        Export(L"A", {L"1.dcm"}, true);
+        log.lines.clear();
+        window.typed.clear();
+        form.LockedCount = 1;
+        OnPreDeletionKeys(c.change);
+        SwitchPollOn();
+        RunTicks(1);
+
+        EXPECT_TRUE(log.lines.empty());
+        EXPECT_EQ(window.typed.size(), 9u);
+        EXPECT_TRUE(window.timerEnabled);
+        EXPECT_EQ(ReadFile(folder / L"1.dcm"), c.image1);
+        EXPECT_EQ(target.ReadBytes(L"1.dcm"), "DICM A1.dcm");
+
+        window.onTyped = nullptr;
+        window.RunUntil(window.Now() + 2 * kInterval + 1);  // one count, one copy
+        EXPECT_TRUE(log.lines.empty());
+        EXPECT_EQ(target.ReadBytes(L"1.dcm"), c.image1);
+        EXPECT_EQ(InTarget(L"9.dcm"), std::string(c.what) == "late image");  // the last case
+        EXPECT_FALSE(InWatchFolder(L"A"));
+        window.SetTimerEnabled(false);
+    }
+}
+
+// A subfolder that is kept still lets the window's events run, as every enumerated one does: a
+// close then ends the deletion loop at once.
+TEST_F(PollTest, KeptSubfolderGetsItsEventPassInTheDeletionLoop) {
+    Export(L"A", {L"1.dcm"}, true);
+    form.LockedCount = 1;
+    OnPreDeletionKeys([] { WriteFile(WatchFolder() / L"A" / L"9.dcm", "DICM late"); });
+    SwitchPollOn();
+    window.ScheduleClose(kInterval + 3000);  // the deletion loop's first event pass
+    RunTicks(2);
+
+    EXPECT_TRUE(window.closed);
+    EXPECT_EQ(window.typed.size(), 2u);  // nothing after the pre-deletion keys
+    EXPECT_EQ(ReadFile(WatchFolder() / L"A" / L"1.dcm"), "DICM A1.dcm");
+    EXPECT_EQ(ReadFile(WatchFolder() / L"A" / L"9.dcm"), "DICM late");
+}
+
 // Another program has one image open without sharing: the copy fails at every tick and nothing
 // goes; once it lets go, the next tick copies and hands over.
 TEST_F(PollTest, ImageHeldByAnotherProcessFailsTheCopyAtEveryTickUntilItIsLetGo) {
@@ -458,20 +552,38 @@ TEST_F(PollTest, ImageHeldByAnotherProcessFailsTheCopyAtEveryTickUntilItIsLetGo)
     EXPECT_EQ(window.typed.size(), 9u);
 }
 
-// Another program opens an image without sharing after the copy, before the deletion: the
-// deletion fails and the run halts with one line. The recursive deletion may have removed some of
-// the folder's images before it met the held one; every image is in the target all the same.
+// A virus scanner or indexer opens an image for a moment after the copy: the deletion waits for
+// it (300 ms held against the 2 s the deletion waits at most) and the run goes on.
+TEST_F(PollTest, ImageHeldBrieflyDuringTheDeletionIsDeletedOnceLetGoAndTheRunGoesOn) {
+    constexpr DWORD kBriefHoldMs = 300;
+    Export(L"A", {L"1.dcm", L"2.dcm"}, true);
+    form.LockedCount = 1;
+    std::optional<HeldFile> holder;
+    HoldAtPreDeletionKeys(holder, WatchFolder() / L"A" / L"2.dcm", kBriefHoldMs);
+    SwitchPollOn();
+    RunTicks(1);
+
+    ASSERT_TRUE(holder.has_value());
+    EXPECT_TRUE(log.lines.empty());
+    EXPECT_EQ(target.ReadBytes(L"1.dcm"), "DICM A1.dcm");
+    EXPECT_EQ(target.ReadBytes(L"2.dcm"), "DICM A2.dcm");
+    EXPECT_FALSE(InWatchFolder(L"A"));
+    EXPECT_EQ(window.typed.size(), 9u);
+    EXPECT_TRUE(window.timerEnabled);
+}
+
+// Another program opens an image without sharing after the copy, before the deletion, and keeps
+// it longer than the deletion waits: the deletion fails and the run halts with one line. The
+// recursive deletion may have removed some of the folder's images before it met the held one; every
+// image is in the target all the same.
 TEST_F(PollTest, ImageHeldByAnotherProcessDuringTheDeletionHaltsTheRunWithEveryImageCopied) {
+    constexpr DWORD kLongHoldMs = 10000;
     Export(L"A", {L"1.dcm", L"2.dcm", L"3.dcm"}, true);
     Export(L"B", {L"4.dcm"}, true);
     window.caption = L"Stop";
     form.LockedCount = 2;
     std::optional<HeldFile> holder;
-    window.onTyped = [&holder](const FakeWindowSystem::TypedKeys& keys) {
-        if (keys.strokes == ParseKeyString(L"{A}")) {
-            holder.emplace((WatchFolder() / L"A" / L"2.dcm").wstring(), HeldFile::Sharing::None);
-        }
-    };
+    HoldAtPreDeletionKeys(holder, WatchFolder() / L"A" / L"2.dcm", kLongHoldMs);
     SwitchPollOn();
     RunTicks(3);
 

@@ -44,6 +44,14 @@ std::wstring Quoted(const std::wstring& text) {
 }  // namespace
 
 HeldFile::HeldFile(const std::wstring& path, Sharing sharing) {
+    Start(path, sharing, L"");
+}
+
+HeldFile::HeldFile(const std::wstring& path, Sharing sharing, DWORD holdMs) {
+    Start(path, sharing, L" " + std::to_wstring(holdMs));
+}
+
+void HeldFile::Start(const std::wstring& path, Sharing sharing, const std::wstring& holdArgument) {
     const std::wstring readyName = UniqueEventName(L"ready");
     const std::wstring releaseName = UniqueEventName(L"release");
     ready_ = NewEvent(readyName);
@@ -52,7 +60,7 @@ HeldFile::HeldFile(const std::wstring& path, Sharing sharing) {
     const std::wstring program = BesideThisProgram(kHolderProgram);
     process_ =
         Launch(program, Quoted(path) + L" " + (sharing == Sharing::None ? L"none " : L"read ") +
-                            readyName + L" " + releaseName)
+                            readyName + L" " + releaseName + holdArgument)
             .process;
     if (!process_)
         throw std::runtime_error("cannot start file_holder.exe");

@@ -10,12 +10,14 @@ namespace ordovan::test {
 
 // A file held open by another process (tests/file_holder.exe, beside the test program) for as
 // long as this object lives or until Release(). The constructor returns once the other process
-// has the file; it throws std::runtime_error when it cannot get there.
+// has the file; it throws std::runtime_error when it cannot get there. With a hold time, the other
+// process lets go of the file on its own that long after it got it.
 class HeldFile {
   public:
     enum class Sharing { None, Read };
 
     HeldFile(const std::wstring& path, Sharing sharing);
+    HeldFile(const std::wstring& path, Sharing sharing, DWORD holdMs);
     ~HeldFile();
     HeldFile(const HeldFile&) = delete;
     HeldFile& operator=(const HeldFile&) = delete;
@@ -25,6 +27,8 @@ class HeldFile {
     bool Release();
 
   private:
+    void Start(const std::wstring& path, Sharing sharing, const std::wstring& holdArgument);
+
     win32::UniqueKernelHandle ready_;
     win32::UniqueKernelHandle release_;
     win32::UniqueKernelHandle process_;

@@ -22,7 +22,11 @@ class StubFileSystem final : public FileSystem {
 
     std::vector<std::wstring> SubFolders(std::wstring_view) override { return subfolders; }
     std::uint32_t GetAttributes(std::wstring_view) override { return attributes; }
-    void CopyFile(std::wstring_view, std::wstring_view, bool) override { ++copies; }
+    FolderFiles CopyFile(std::wstring_view, std::wstring_view, bool) override {
+        ++copies;
+        return {};
+    }
+    FolderFiles ListFiles(std::wstring_view) override { return {}; }
     void DeleteFolder(std::wstring_view, bool) override { ++deletions; }
     bool FolderExists(std::wstring_view) override { return true; }
     bool FileExists(std::wstring_view) override { return true; }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -14,7 +15,9 @@
 
 #include "platform/win32/handles.h"
 #include "platform/win32/last_error.h"
+#include "platform/win32/long_path.h"
 #include "tests/failing_file_system.h"
+#include "tests/launch.h"
 #include "tests/test_folder.h"
 
 namespace ordovan::win32 {
@@ -87,14 +90,42 @@ TEST_F(Win32FileSystemTest, CopyFileFailsWithPathNotFoundForMissingOrFileDestina
     EXPECT_EQ(folder_.ReadBytes(L"plain-file"), kOtherBytes);
 }
 
+// The file system matches names without regard to case, so a read-only "1.DCM" is the same file.
 TEST_F(Win32FileSystemTest, CopyFileRefusesReadOnlySameNamedFileInDestination) {
     folder_.WriteBytes(L"source\\1.dcm", kImageBytes);
-    folder_.WriteBytes(L"target\\1.dcm", kOtherBytes);
-    folder_.MakeReadOnly(L"target\\1.dcm");
+    folder_.WriteBytes(L"source\\\u00e4.dcm", kImageBytes);
+    for (const wchar_t* name : {L"target\\1.dcm", L"target\\\u00c4.DCM"}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(name)));
+        folder_.WriteBytes(name, kOtherBytes);
+        folder_.MakeReadOnly(name);
 
-    ExpectPlatformFailure(FailureOf([&] { files_.CopyFile(Source(L"*.dcm"), Target(), true); }),
-                          ERROR_ACCESS_DENIED);
-    EXPECT_EQ(folder_.ReadBytes(L"target\\1.dcm"), kOtherBytes);
+        ExpectPlatformFailure(FailureOf([&] { files_.CopyFile(Source(L"*.dcm"), Target(), true); }),
+                              ERROR_ACCESS_DENIED);
+        EXPECT_EQ(folder_.ReadBytes(name), kOtherBytes);
+        ASSERT_TRUE(::SetFileAttributesW(folder_.PathOf(name).c_str(), FILE_ATTRIBUTE_NORMAL));
+        ASSERT_TRUE(::DeleteFileW(folder_.PathOf(name).c_str()));
+    }
+}
+
+// A read-only export leaves a copy that is not read-only: the next image of its name replaces it.
+TEST_F(Win32FileSystemTest, CopyOfReadOnlyImageIsWritableSoTheNextOfItsNameReplacesIt) {
+    folder_.WriteBytes(L"source\\1.dcm", kOtherBytes);
+    folder_.MakeReadOnly(L"source\\1.dcm");
+
+    const FolderFiles copied = files_.CopyFile(Source(L"*.dcm"), Target(), true);
+    ASSERT_EQ(copied.files.size(), 1u);
+    EXPECT_EQ(copied.files[0].name, L"1.dcm");
+    EXPECT_EQ(copied.files[0].size, kOtherBytes.size());
+    EXPECT_EQ(::GetFileAttributesW(Source(L"1.dcm").c_str()) & FILE_ATTRIBUTE_READONLY,
+              DWORD{FILE_ATTRIBUTE_READONLY});
+    EXPECT_EQ(
+        ::GetFileAttributesW(folder_.PathOf(L"target\\1.dcm").c_str()) & FILE_ATTRIBUTE_READONLY,
+        0u);
+
+    folder_.MakeFolder(L"next");
+    folder_.WriteBytes(L"next\\1.dcm", kImageBytes);
+    files_.CopyFile(folder_.PathOf(L"next\\*.dcm"), Target(), true);
+    EXPECT_EQ(folder_.ReadBytes(L"target\\1.dcm"), kImageBytes);
 }
 
 TEST_F(Win32FileSystemTest, CopyFileStopsAtFirstFailingFileAndKeepsEarlierCopies) {
@@ -180,9 +211,107 @@ TEST_F(Win32FileSystemTest, DeleteFolderWithoutForceFailsOnReadOnlyFile) {
     EXPECT_EQ(folder_.ReadBytes(L"image\\1.dcm"), kImageBytes);
 }
 
+// A directory link named `link` in `folder`, pointing to `relativeTarget` ("/" separated).
+// Windows makes it with CreateSymbolicLinkW when developer mode or the privilege allows. Wine 8
+// answers that call with success but makes nothing and has no junctions; it shows a Unix symbolic
+// link as a linked folder, so there the Unix "ln" makes it (Wine starts Unix programs).
+bool IsLinkedFolder(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+               (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Runs a Unix program under Wine on the folder's entries ("/" separated). Wine cannot wait for a
+// Unix process, so the caller waits for its effect.
+void RunUnix(const wchar_t* program, const std::wstring& arguments, const std::wstring& folder) {
+    test::Launch(program, arguments, folder);
+}
+
+// A directory link named `link` in `folder`, pointing to `relativeTarget` ("/" separated).
+// Windows makes it with CreateSymbolicLinkW when developer mode or the privilege allows. Wine 8
+// answers that call with success but makes nothing and has no junctions; it shows a Unix symbolic
+// link as a linked folder, so there the Unix "ln" makes it (Wine starts Unix programs).
+bool MakeFolderLink(const std::wstring& folder, const std::wstring& link,
+                    const std::wstring& relativeTarget) {
+    constexpr int kWaitSteps = 500;
+    constexpr DWORD kWaitStepMs = 10;
+    const std::wstring path = folder + L"\\" + link;
+    std::wstring windowsTarget = relativeTarget;
+    std::replace(windowsTarget.begin(), windowsTarget.end(), L'/', L'\\');
+    ::CreateSymbolicLinkW(
+        path.c_str(), windowsTarget.c_str(),
+        SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+    if (!IsLinkedFolder(path))
+        RunUnix(L"Z:\\bin\\ln", L"-s " + relativeTarget + L" " + link, folder);
+    for (int step = 0; step < kWaitSteps && !IsLinkedFolder(path); ++step)
+        ::Sleep(kWaitStepMs);
+    return IsLinkedFolder(path);
+}
+
+// Whatever a link points to may lie outside the watch folder: deleting a linked image subfolder,
+// or a folder holding a link, never reaches through the link. Windows' RemoveDirectoryW removes
+// the link itself; Wine 8 cannot remove a Unix symbolic link through Win32 at all (it answers
+// "directory not empty"), so there the deletion fails and everything stays in place.
+TEST_F(Win32FileSystemTest, DeleteFolderRemovesOnlyTheLinkNeverWhatItPointsTo) {
+    folder_.MakeFolder(L"outside\\deeper");
+    folder_.WriteBytes(L"outside\\1.dcm", kImageBytes);
+    folder_.WriteBytes(L"outside\\deeper\\2.dcm", kOtherBytes);
+    folder_.MakeFolder(L"watch\\holder");
+    folder_.WriteBytes(L"watch\\holder\\3.dcm", kImageBytes);
+    if (!MakeFolderLink(folder_.PathOf(L"watch"), L"linked", L"../outside") ||
+        !MakeFolderLink(folder_.PathOf(L"watch\\holder"), L"nested", L"../../outside")) {
+        GTEST_SKIP() << "this system lets the test make no folder link";
+    }
+    for (const wchar_t* deleted : {L"watch\\linked", L"watch\\holder"}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(deleted)));
+        const std::optional<Failure> failure =
+            FailureOf([&] { files_.DeleteFolder(folder_.PathOf(deleted), true); });
+
+        EXPECT_EQ(folder_.ReadBytes(L"outside\\1.dcm"), kImageBytes);
+        EXPECT_EQ(folder_.ReadBytes(L"outside\\deeper\\2.dcm"), kOtherBytes);
+        if (!failure.has_value()) {
+            EXPECT_FALSE(folder_.Exists(deleted));
+        }
+    }
+    // Wine's links go the Unix way, so that the test folder's clean-up does not meet them.
+    for (const wchar_t* link : {L"watch/linked", L"watch/holder/nested"})
+        RunUnix(L"Z:\\bin\\rm", link, folder_.Path());
+}
+
 TEST_F(Win32FileSystemTest, DeleteFolderFailsForMissingFolder) {
     ExpectPlatformFailure(FailureOf([&] { files_.DeleteFolder(folder_.PathOf(L"gone"), true); }),
                           ERROR_FILE_NOT_FOUND);
+}
+
+// --- Paths ----------------------------------------------------------------------------------
+
+// Windows takes the "\\?\" form past MAX_PATH without the registry's long-path switch.
+TEST(ExtendedLengthPath, FullPathsGetTheExtendedFormAndDeviceFormsStayAsTheyAre) {
+    const std::wstring longName(300, L'x');
+    wchar_t current[MAX_PATH];
+    ASSERT_GT(::GetCurrentDirectoryW(MAX_PATH, current), 0u);
+    std::wstring here = current;
+    if (here.back() != L'\\')
+        here += L'\\';
+    const struct {
+        std::wstring path;
+        std::wstring expected;
+    } cases[] = {
+        {L"C:\\a\\b.dcm", L"\\\\?\\C:\\a\\b.dcm"},
+        {L"c:\\", L"\\\\?\\c:\\"},
+        {L"C:/a/./b/../*.dcm", L"\\\\?\\C:\\a\\*.dcm"},
+        {L"C:\\" + longName + L"\\1.dcm", L"\\\\?\\C:\\" + longName + L"\\1.dcm"},
+        {L"\\\\server\\share\\a", L"\\\\?\\UNC\\server\\share\\a"},
+        {L"//server/share/a/../b", L"\\\\?\\UNC\\server\\share\\b"},
+        {L"1.dcm", L"\\\\?\\" + here + L"1.dcm"},
+        {L"\\\\?\\C:\\a\\..\\b", L"\\\\?\\C:\\a\\..\\b"},
+        {L"\\\\?\\UNC\\server\\share", L"\\\\?\\UNC\\server\\share"},
+        {L"\\\\.\\C:\\a", L"\\\\.\\C:\\a"},
+        {L"\\??\\C:\\a", L"\\??\\C:\\a"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ExtendedLengthPath(c.path), c.expected) << testing::PrintToString(c.path);
 }
 
 // --- SubFolders -------------------------------------------------------------------------------

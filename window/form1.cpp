@@ -40,6 +40,18 @@ std::wstring InFolder(std::wstring_view folder, std::wstring_view name) {
     return path;
 }
 
+std::vector<ListedFile> ByName(std::vector<ListedFile> files) {
+    std::sort(files.begin(), files.end(),
+              [](const ListedFile& a, const ListedFile& b) { return a.name < b.name; });
+    return files;
+}
+
+// The same folder, not one made anew under its name, holding the very images that were copied:
+// none added, none changed since.
+bool SameImages(const FolderFiles& now, const FolderFiles& copied) {
+    return now.folder == copied.folder && ByName(now.files) == ByName(copied.files);
+}
+
 }  // namespace
 
 void Form1::cmdStart_Click() {
@@ -98,14 +110,15 @@ void Form1::tmrCheck_Timer() {
 // Every image subfolder held its lock file at the last count: copy the images of all of them,
 // then move the imaging application on to the next patient.
 void Form1::CopyAndHandOver() {
-    const std::vector<std::wstring> subfolders = files_.SubFolders(watchFolder_);
-    for (const std::wstring& subfolder : subfolders) {
+    std::vector<CopiedFolder> copied;
+    for (const std::wstring& subfolder : files_.SubFolders(watchFolder_)) {
         // Read anew for every folder: the target box stays editable during a run.
-        files_.CopyFile(InFolder(subfolder, driven_app::kImagePattern), window_.TargetText(), true);
+        copied.push_back({subfolder, files_.CopyFile(InFolder(subfolder, driven_app::kImagePattern),
+                                                     window_.TargetText(), true)});
     }
     LockedCount = 0;
     window_.SetTimerEnabled(false);
-    NextPatient(subfolders);
+    NextPatient(copied);
 }
 
 void Form1::CountLockedSubfolders() {
@@ -129,7 +142,7 @@ bool Form1::PathIsFile(const std::wstring& path) {
     }
 }
 
-void Form1::NextPatient(const std::vector<std::wstring>& copiedFolders) {
+void Form1::NextPatient(const std::vector<CopiedFolder>& copiedFolders) {
     try {
         if (StopRequested)
             return;
@@ -142,16 +155,29 @@ void Form1::NextPatient(const std::vector<std::wstring>& copiedFolders) {
     }
 }
 
-// Only folders whose images were copied go. One that appeared since the copy stays in the watch
-// folder and is copied with the next patient, so that no image is deleted uncopied.
-void Form1::DeleteCopiedFolders(const std::vector<std::wstring>& copiedFolders) {
+// Only folders whose images are all safely in the target go. One that appeared since the copy,
+// was made anew under a copied name, or holds an image added or changed since stays in the watch
+// folder: it is not a failure, and goes with the next patient.
+void Form1::DeleteCopiedFolders(const std::vector<CopiedFolder>& copiedFolders) {
     for (const std::wstring& subfolder : files_.SubFolders(watchFolder_)) {
-        if (std::find(copiedFolders.begin(), copiedFolders.end(), subfolder) ==
-            copiedFolders.end()) {
-            continue;
-        }
         window_.ProcessPendingEvents();
-        files_.DeleteFolder(subfolder, true);
+        if (UnchangedSinceCopied(subfolder, copiedFolders))
+            files_.DeleteFolder(subfolder, true);
+    }
+}
+
+bool Form1::UnchangedSinceCopied(const std::wstring& subfolder,
+                                 const std::vector<CopiedFolder>& copiedFolders) {
+    const auto copied =
+        std::find_if(copiedFolders.begin(), copiedFolders.end(),
+                     [&subfolder](const CopiedFolder& folder) { return folder.path == subfolder; });
+    if (copied == copiedFolders.end())
+        return false;
+    try {
+        return SameImages(files_.ListFiles(InFolder(subfolder, driven_app::kImagePattern)),
+                          copied->images);
+    } catch (const Failure&) {
+        return false;  // cannot tell, so it stays; the next copy of it reports what is wrong
     }
 }
 

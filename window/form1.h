@@ -35,12 +35,20 @@ class Form1 final : public WindowEvents {
     std::int16_t LockedCount = 0;
 
   private:
+    // An image subfolder as the copying tick found it, and what it copied from it.
+    struct CopiedFolder {
+        std::wstring path;
+        FolderFiles images;
+    };
+
     void SendKeySequence(std::span<const driven_app::KeyStep> steps);
     void CopyAndHandOver();
     void CountLockedSubfolders();
     bool PathIsFile(const std::wstring& path);
-    void NextPatient(const std::vector<std::wstring>& copiedFolders);
-    void DeleteCopiedFolders(const std::vector<std::wstring>& copiedFolders);
+    void NextPatient(const std::vector<CopiedFolder>& copiedFolders);
+    void DeleteCopiedFolders(const std::vector<CopiedFolder>& copiedFolders);
+    bool UnchangedSinceCopied(const std::wstring& subfolder,
+                              const std::vector<CopiedFolder>& copiedFolders);
 
     WindowSystem& window_;
     FileSystem& files_;

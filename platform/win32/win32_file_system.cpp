@@ -2,12 +2,14 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <climits>
 #include <string>
 #include <vector>
 
 #include "platform/win32/handles.h"
 #include "platform/win32/last_error.h"
+#include "platform/win32/long_path.h"
 
 // <windows.h> maps CopyFile to CopyFileW; our interface has a member of that name.
 #undef CopyFile
@@ -17,6 +19,12 @@ namespace ordovan::win32 {
 namespace {
 
 constexpr std::wstring_view kAllEntries = L"*";
+
+// Virus scanners, the search indexer, backup agents and thumbnailers open fresh files for a
+// moment. A deletion that meets such a handle is tried again a few times, but not for so long
+// that the window stops answering.
+constexpr DWORD kDeleteRetryBudgetMs = 2000;
+constexpr DWORD kDeleteRetryPauseMs = 250;
 
 bool EndsWithSeparator(std::wstring_view path) {
     return !path.empty() && (path.back() == L'\\' || path.back() == L'/');
@@ -50,7 +58,13 @@ bool IsDotEntry(const WIN32_FIND_DATAW& entry) {
 struct Entry {
     std::wstring name;
     DWORD attributes;
+    std::uint64_t size;
+    std::uint64_t lastWrite;
 };
+
+std::uint64_t Combine(DWORD high, DWORD low) {
+    return (std::uint64_t{high} << 32) | low;
+}
 
 // Every entry the platform matches for the pattern, "." and ".." left out. A pattern that matches
 // nothing at all yields an empty list; a folder that cannot be searched is a failure.
@@ -66,7 +80,10 @@ std::vector<Entry> FindEntries(const std::wstring& pattern, FINDEX_SEARCH_OPS se
     }
     do {
         if (!IsDotEntry(data))
-            entries.push_back({data.cFileName, data.dwFileAttributes});
+            entries.push_back(
+                {data.cFileName, data.dwFileAttributes,
+                 Combine(data.nFileSizeHigh, data.nFileSizeLow),
+                 Combine(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime)});
     } while (::FindNextFileW(find.get(), &data));
     if (::GetLastError() != ERROR_NO_MORE_FILES)
         ThrowLastError();
@@ -88,45 +105,134 @@ void ClearReadOnly(const std::wstring& path, DWORD attributes) {
     }
 }
 
-void DeleteEntryFile(const std::wstring& path, DWORD attributes, bool force) {
-    if (force)
+// Errors another program's brief handle causes: the file is open without delete sharing, it is
+// deleted but still open (access denied), or the folder still lists such a file (not empty).
+bool MayPassSoon(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+           error == ERROR_DIR_NOT_EMPTY;
+}
+
+// The time one deletion may spend waiting for other programs' brief handles. Only the step that
+// met the handle is tried again, never a fresh listing: a file that arrives meanwhile is not
+// deleted by a retry.
+class DeletionDeadline {
+  public:
+    DeletionDeadline() : end_(::GetTickCount64() + kDeleteRetryBudgetMs) {}
+
+    template <typename Step>
+    void Retry(Step step) const {
+        while (!step()) {
+            const DWORD error = ::GetLastError();
+            if (!MayPassSoon(error) || ::GetTickCount64() + kDeleteRetryPauseMs > end_)
+                ThrowLastError();
+            ::Sleep(kDeleteRetryPauseMs);
+        }
+    }
+
+  private:
+    ULONGLONG end_;
+};
+
+void DeleteEntryFile(const std::wstring& path, DWORD attributes, bool force,
+                     const DeletionDeadline& deadline) {
+    if (force) {
         ClearReadOnly(path, attributes);
-    if (!::DeleteFileW(path.c_str()))
-        ThrowLastError();
+    } else if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        // Refused for good (access denied): nothing to wait for.
+        if (!::DeleteFileW(path.c_str()))
+            ThrowLastError();
+        return;
+    }
+    deadline.Retry([&path] { return ::DeleteFileW(path.c_str()); });
 }
 
-void RemoveEmptyFolder(const std::wstring& path) {
-    if (!::RemoveDirectoryW(path.c_str()))
-        ThrowLastError();
+void RemoveEmptyFolder(const std::wstring& path, const DeletionDeadline& deadline) {
+    deadline.Retry([&path] { return ::RemoveDirectoryW(path.c_str()); });
 }
 
-void RemoveTree(const std::wstring& folder, DWORD attributes, bool force) {
+bool IsLink(DWORD attributes) {
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+void RemoveTree(const std::wstring& folder, DWORD attributes, bool force,
+                const DeletionDeadline& deadline) {
     // Cleared before the content goes: a read-only folder may refuse to give up its entries.
     if (force)
         ClearReadOnly(folder, attributes);
-    for (const Entry& entry : FindEntries(Join(folder, kAllEntries), FindExSearchNameMatch)) {
-        const std::wstring path = Join(folder, entry.name);
-        if (!IsDirectory(entry.attributes)) {
-            DeleteEntryFile(path, entry.attributes, force);
-        } else if ((entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-            // A junction or linked folder: only the link goes, never what it points to.
-            if (force)
-                ClearReadOnly(path, entry.attributes);
-            RemoveEmptyFolder(path);
-        } else {
-            RemoveTree(path, entry.attributes, force);
+    // A junction or linked folder loses only the link, never what it points to, which may lie
+    // anywhere, outside the watch folder too.
+    if (!IsLink(attributes)) {
+        for (const Entry& entry : FindEntries(Join(folder, kAllEntries), FindExSearchNameMatch)) {
+            const std::wstring path = Join(folder, entry.name);
+            if (IsDirectory(entry.attributes)) {
+                RemoveTree(path, entry.attributes, force, deadline);
+            } else {
+                DeleteEntryFile(path, entry.attributes, force, deadline);
+            }
         }
     }
-    RemoveEmptyFolder(folder);
+    RemoveEmptyFolder(folder, deadline);
 }
 
-// Windows refuses to replace a read-only file; Wine's CopyFileW replaces it silently, so the
-// refusal is made here to behave alike on both.
-void RefuseReadOnlyTarget(const std::wstring& target) {
-    const DWORD attributes = ::GetFileAttributesW(target.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        throw ErrorFailure(ERROR_ACCESS_DENIED);
+// Orders names as the file system compares them: case-insensitively by the system's upcase
+// table, not by any language's rules.
+bool NameLess(const std::wstring& a, const std::wstring& b) {
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                  static_cast<int>(b.size()), TRUE) == CSTR_LESS_THAN;
+}
+
+// The read-only files of a folder, sorted by NameLess. Windows refuses to replace a read-only
+// file; Wine's CopyFileW replaces it silently, so the refusal is made here to behave alike on
+// both. One listing per copy, looked up in memory: asking for every name would cost a search of
+// the whole folder each under Wine.
+std::vector<std::wstring> ReadOnlyNamesIn(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    for (const Entry& entry : FindEntries(Join(folder, kAllEntries), FindExSearchNameMatch)) {
+        if ((entry.attributes & FILE_ATTRIBUTE_READONLY) != 0)
+            names.push_back(entry.name);
     }
+    std::sort(names.begin(), names.end(), NameLess);
+    return names;
+}
+
+FolderIdentity IdentityOf(const std::wstring& folder) {
+    // No access asked and all sharing granted: the imaging application may still rename or remove
+    // the folder meanwhile.
+    const UniqueFile handle(
+        ::CreateFileW(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle)
+        ThrowLastError();
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(handle.get(), &information))
+        ThrowLastError();
+    return {information.dwVolumeSerialNumber,
+            Combine(information.nFileIndexHigh, information.nFileIndexLow)};
+}
+
+// The identity is read before the listing: a folder replaced after that has another identity, so
+// what was listed is never taken for the newcomer's content.
+FolderFiles ListMatchingFiles(const std::wstring& pattern, std::vector<Entry>& entries) {
+    std::wstring folder(PatternFolder(pattern));
+    // "C:\" names the root; "C:\images\" is opened as "C:\images".
+    if (folder.size() > 1 && folder[folder.size() - 2] != L':')
+        folder.pop_back();
+    FolderFiles listing{IdentityOf(folder), {}};
+    entries = FindEntries(pattern, FindExSearchNameMatch);
+    std::erase_if(entries, [](const Entry& entry) { return IsDirectory(entry.attributes); });
+    for (const Entry& entry : entries)
+        listing.files.push_back({entry.name, entry.size, entry.lastWrite});
+    return listing;
+}
+
+// A copy takes the source's attributes; a read-only one would make the next image of its name
+// fail at every tick.
+void LeaveWritable(const std::wstring& copy, DWORD sourceAttributes) {
+    if ((sourceAttributes & FILE_ATTRIBUTE_READONLY) == 0)
+        return;
+    const DWORD attributes = sourceAttributes & ~DWORD{FILE_ATTRIBUTE_READONLY};
+    if (!::SetFileAttributesW(copy.c_str(), attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes))
+        ThrowLastError();
 }
 
 std::string ToAnsi(std::wstring_view text) {
@@ -158,8 +264,9 @@ UniqueFile OpenFile(std::wstring_view path, DWORD access, DWORD disposition) {
 }  // namespace
 
 std::vector<std::wstring> Win32FileSystem::SubFolders(std::wstring_view folder) {
+    const std::wstring path = ExtendedLengthPath(folder);
     const std::vector<Entry> entries =
-        FindEntries(Join(folder, kAllEntries), FindExSearchLimitToDirectories);
+        FindEntries(Join(path, kAllEntries), FindExSearchLimitToDirectories);
     // A drive root has no "." entry, so an empty one matches nothing; a missing folder must still
     // fail.
     if (entries.empty() && !FolderExists(folder))
@@ -167,58 +274,68 @@ std::vector<std::wstring> Win32FileSystem::SubFolders(std::wstring_view folder) 
     std::vector<std::wstring> folders;
     for (const Entry& entry : entries) {
         // The directory limit is only a hint to the file system; files can still come back.
+        // Named as the caller named the folder, which compares them with its own paths.
         if (IsDirectory(entry.attributes))
             folders.push_back(Join(folder, entry.name));
     }
     return folders;
 }
 
-void Win32FileSystem::CopyFile(std::wstring_view sourcePattern, std::wstring_view destination,
-                               bool overwrite) {
-    if (!FolderExists(destination))
+FolderFiles Win32FileSystem::CopyFile(std::wstring_view sourcePattern,
+                                      std::wstring_view destination, bool overwrite) {
+    const std::wstring destinationFolder = ExtendedLengthPath(destination);
+    if (!FolderExists(destinationFolder))
         throw ErrorFailure(ERROR_PATH_NOT_FOUND);
-    const std::wstring_view sourceFolder = PatternFolder(sourcePattern);
-    bool copiedAny = false;
-    for (const Entry& entry : FindEntries(std::wstring(sourcePattern), FindExSearchNameMatch)) {
-        if (IsDirectory(entry.attributes))
-            continue;
+    const std::wstring pattern = ExtendedLengthPath(sourcePattern);
+    std::vector<Entry> entries;
+    FolderFiles copied = ListMatchingFiles(pattern, entries);
+    if (entries.empty())
+        throw ErrorFailure(ERROR_FILE_NOT_FOUND);
+    const std::vector<std::wstring> readOnly =
+        overwrite ? ReadOnlyNamesIn(destinationFolder) : std::vector<std::wstring>{};
+    const std::wstring_view sourceFolder = PatternFolder(pattern);
+    for (const Entry& entry : entries) {
+        if (std::binary_search(readOnly.begin(), readOnly.end(), entry.name, NameLess))
+            throw ErrorFailure(ERROR_ACCESS_DENIED);
         const std::wstring source = std::wstring(sourceFolder) + entry.name;
-        const std::wstring target = Join(destination, entry.name);
-        if (overwrite)
-            RefuseReadOnlyTarget(target);
+        const std::wstring target = Join(destinationFolder, entry.name);
         if (!::CopyFileW(source.c_str(), target.c_str(), !overwrite))
             ThrowLastError();
-        copiedAny = true;
+        LeaveWritable(target, entry.attributes);
     }
-    if (!copiedAny)
-        throw ErrorFailure(ERROR_FILE_NOT_FOUND);
+    return copied;
+}
+
+FolderFiles Win32FileSystem::ListFiles(std::wstring_view pattern) {
+    std::vector<Entry> entries;
+    return ListMatchingFiles(ExtendedLengthPath(pattern), entries);
 }
 
 void Win32FileSystem::DeleteFolder(std::wstring_view folder, bool force) {
-    const std::wstring path(folder);
+    const std::wstring path = ExtendedLengthPath(folder);
     const DWORD attributes = AttributesOrThrow(path);
     if (!IsDirectory(attributes))
         throw ErrorFailure(ERROR_PATH_NOT_FOUND);
-    RemoveTree(path, attributes, force);
+    RemoveTree(path, attributes, force, DeletionDeadline{});
 }
 
 bool Win32FileSystem::FolderExists(std::wstring_view path) {
-    const DWORD attributes = ::GetFileAttributesW(std::wstring(path).c_str());
+    const DWORD attributes = ::GetFileAttributesW(ExtendedLengthPath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && IsDirectory(attributes);
 }
 
 bool Win32FileSystem::FileExists(std::wstring_view path) {
-    const DWORD attributes = ::GetFileAttributesW(std::wstring(path).c_str());
+    const DWORD attributes = ::GetFileAttributesW(ExtendedLengthPath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !IsDirectory(attributes);
 }
 
 void Win32FileSystem::CreateFolder(std::wstring_view path) {
-    if (!::CreateDirectoryW(std::wstring(path).c_str(), nullptr))
+    if (!::CreateDirectoryW(ExtendedLengthPath(path).c_str(), nullptr))
         ThrowLastError();
 }
 
 void Win32FileSystem::CreateTextFile(std::wstring_view path) {
-    OpenFile(path, GENERIC_WRITE, CREATE_ALWAYS);
+    OpenFile(ExtendedLengthPath(path), GENERIC_WRITE, CREATE_ALWAYS);
 }
 
 void Win32FileSystem::AppendLine(std::wstring_view path, std::wstring_view line) {
@@ -226,7 +343,7 @@ void Win32FileSystem::AppendLine(std::wstring_view path, std::wstring_view line)
     text += L"\r\n";
     // Converted before the file is touched, so a line that cannot be converted leaves no trace.
     const std::string bytes = ToAnsi(text);
-    const UniqueFile file = OpenFile(path, FILE_APPEND_DATA, OPEN_ALWAYS);
+    const UniqueFile file = OpenFile(ExtendedLengthPath(path), FILE_APPEND_DATA, OPEN_ALWAYS);
     const auto size = static_cast<DWORD>(bytes.size());
     DWORD written = 0;
     if (!::WriteFile(file.get(), bytes.data(), size, &written, nullptr))
@@ -237,7 +354,7 @@ void Win32FileSystem::AppendLine(std::wstring_view path, std::wstring_view line)
 }
 
 std::uint32_t Win32FileSystem::GetAttributes(std::wstring_view path) {
-    return AttributesOrThrow(std::wstring(path));
+    return AttributesOrThrow(ExtendedLengthPath(path));
 }
 
 }  // namespace ordovan::win32

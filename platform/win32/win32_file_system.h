@@ -5,12 +5,14 @@
 namespace ordovan::win32 {
 
 // The tool's folder and file work on the Win32 file APIs. Holds no state: every call opens and
-// releases what it needs.
+// releases what it needs. Every path reaches Windows as a full path in its "\\?\" form, so that
+// paths beyond MAX_PATH work without the registry's long-path switch.
 class Win32FileSystem final : public FileSystem {
   public:
     std::vector<std::wstring> SubFolders(std::wstring_view folder) override;
-    void CopyFile(std::wstring_view sourcePattern, std::wstring_view destination,
-                  bool overwrite) override;
+    FolderFiles CopyFile(std::wstring_view sourcePattern, std::wstring_view destination,
+                         bool overwrite) override;
+    FolderFiles ListFiles(std::wstring_view pattern) override;
     void DeleteFolder(std::wstring_view folder, bool force) override;
     bool FolderExists(std::wstring_view path) override;
     bool FileExists(std::wstring_view path) override;
