@@ -275,7 +275,7 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
     void ExportNext();
     void WriteFolder(int patient, int folder, int images, bool readOnly);
     void WriteImage(const fs::path& folder, const std::wstring& name, bool readOnly);
-    void CheckCopied(const fs::path& folder);
+    std::vector<fs::path> Uncopied(const fs::path& folder) const;
     void SampleAfterRelease();
     Sample Measure();
     void CheckTarget(long long& lost, long long& waiting);
@@ -372,7 +372,7 @@ void Soak::CopyFile(std::wstring_view pattern, std::wstring_view destination, bo
 
 void Soak::DeleteFolder(std::wstring_view folder, bool force) {
     win32::Win32FileSystem& real = CaughtUp();
-    CheckCopied(folder);
+    const std::vector<fs::path> uncopied = Uncopied(folder);
     if (plan_.holdMs) {
         for (const auto& entry : fs::directory_iterator(folder)) {
             if (entry.path().extension() == L".dcm") {
@@ -384,20 +384,31 @@ void Soak::DeleteFolder(std::wstring_view folder, bool force) {
         }
         plan_.holdMs.reset();
     }
+    // Counted whether the deletion then fails or not: a partial one may have taken them too.
+    struct CountGone {
+        const std::vector<fs::path>& uncopied;
+        int& deleted;
+        ~CountGone() {
+            for (const fs::path& image : uncopied) {
+                if (!fs::exists(image) && ++deleted == 1)
+                    std::fwprintf(stderr, L"deleted before its copy was in the target: %ls\n",
+                                  image.c_str());
+            }
+        }
+    } countGone{uncopied, tally_.deletedUncopied};
     real.DeleteFolder(folder, force);
 }
 
-// No image may go before its copy is in the target, byte for byte.
-void Soak::CheckCopied(const fs::path& folder) {
+// The folder's images whose copy is not in the target, byte for byte.
+std::vector<fs::path> Soak::Uncopied(const fs::path& folder) const {
+    std::vector<fs::path> uncopied;
     for (const auto& entry : fs::directory_iterator(folder)) {
-        if (entry.path().extension() != L".dcm")
-            continue;
-        if (ReadAll(entry.path()) != ReadAll(folders_.target / entry.path().filename()) &&
-            ++tally_.deletedUncopied == 1) {
-            std::fwprintf(stderr, L"deleted before its copy was in the target: %ls\n",
-                          entry.path().c_str());
+        if (entry.path().extension() == L".dcm" &&
+            ReadAll(entry.path()) != ReadAll(folders_.target / entry.path().filename())) {
+            uncopied.push_back(entry.path());
         }
     }
+    return uncopied;
 }
 
 // The imaging application: Home, Shift+End, Enter exports the next patient; Alt+F, A lets go of
