@@ -564,16 +564,19 @@ bool Soak::Report(double seconds) {
                         tally_.unexplainedLines == 0 && tally_.logLines == tally_.failingTicks &&
                         baseline_ && drift_.handles <= 0 &&
                         drift_.privateBytes <= kMemoryToleranceBytes;
+    // Drift is measured only once the run got past its warm-up.
+    const std::string drift =
+        baseline_
+            ? "handle drift " + std::to_string(drift_.handles) + ", private bytes drift " +
+                  std::to_string(drift_.privateBytes / 1024) + " KiB"
+            : "drift not measured (fewer than " + std::to_string(kWarmUpPatients) + " patients)";
     std::printf(
         "soak seed %u: patients %d, images %lld, bytes %lld, faults injected %d, log lines "
         "%d (failing ticks %d, unexplained %d), halts %d, stuck %d, deleted uncopied %d, "
-        "lost images %lld (not yet copied %lld), handle drift %+lld, private bytes drift "
-        "%+lld KiB (after patient %d), wall time %.0f s: %s\n",
+        "lost images %lld (not yet copied %lld), %s, wall time %.0f s: %s\n",
         options_.seed, tally_.patients, tally_.images, tally_.bytes, tally_.faults, tally_.logLines,
         tally_.failingTicks, tally_.unexplainedLines, tally_.halted ? 1 : 0, tally_.stuck ? 1 : 0,
-        tally_.deletedUncopied, lost, waiting, static_cast<long long>(drift_.handles),
-        static_cast<long long>(drift_.privateBytes / 1024), kWarmUpPatients, seconds,
-        passed ? "PASS" : "FAIL");
+        tally_.deletedUncopied, lost, waiting, drift.c_str(), seconds, passed ? "PASS" : "FAIL");
     return passed;
 }
 
