@@ -61,6 +61,11 @@ constexpr int kStuckTicks = 40;
 // Handles and private bytes are compared with their value after this patient.
 constexpr int kWarmUpPatients = 50;
 constexpr int kSampleEveryPatients = 10;
+// Staff change the target box to a fresh folder after this many patients. Under Wine every new
+// name costs a scan of the whole target folder (Linux names are case-sensitive, Windows' are
+// not), so one folder for a whole run would make the soak quadratic in what Windows looks up in
+// its folder index.
+constexpr int kPatientsPerTarget = 50;
 constexpr std::int64_t kMemoryToleranceBytes = 512 * 1024;
 
 struct Options {
@@ -167,13 +172,16 @@ struct Tally {
     int lastExportTick = 0;
 };
 
-// The soak's own folders: the watch folder, the target, and a place beside them that a folder
+// The soak's own folders: the watch folder, the targets, and a place beside them that a folder
 // is moved to while it is "missing".
 struct Folders {
     test::TestFolder root;
     fs::path watch = root.PathOf(L"PACS");
-    fs::path target = root.PathOf(L"Ziel");
     fs::path aside = root.PathOf(L"aside");
+
+    fs::path Target(int patient) const {
+        return root.PathOf(L"Ziel" + std::to_wstring((patient - 1) / kPatientsPerTarget));
+    }
 };
 
 // A file opened without any sharing by a thread of the soak, as a virus scanner or backup would,
@@ -211,8 +219,8 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
   public:
     explicit Soak(const Options& options) : options_(options) {
         fs::create_directories(folders_.watch);
-        fs::create_directories(folders_.target);
-        window_.target = folders_.target.wstring() + L"\\";
+        fs::create_directories(target_);
+        window_.target = target_.wstring() + L"\\";
         window_.onTyped = [this](const FakeWindowSystem::TypedKeys& keys) { OnTyped(keys); };
         window_.Attach(*this);
     }
@@ -283,6 +291,7 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
 
     const Options& options_;
     Folders folders_;
+    fs::path target_ = folders_.Target(1);  // the folder the target box names now
     FakeWindowSystem window_{form1::kPollIntervalMs};
     win32::Win32FileSystem real_;
     Form1 form_{window_, *this, *this, folders_.watch.wstring()};
@@ -323,7 +332,7 @@ win32::Win32FileSystem& Soak::CaughtUp() {
         lock = pendingLocks_.erase(lock);
     }
     if (targetBackAtTick_ && tally_.ticks >= *targetBackAtTick_) {
-        Move(folders_.aside, folders_.target);
+        Move(folders_.aside, target_);
         targetBackAtTick_.reset();
     }
     if (hold_ && now >= holdEndsMs_)
@@ -362,7 +371,7 @@ void Soak::CopyFile(std::wstring_view pattern, std::wstring_view destination, bo
     if (plan_.copiesBeforeTargetGoes == copiesThisTick_++) {
         plan_.copiesBeforeTargetGoes.reset();
         ++tally_.faults;
-        Move(folders_.target, folders_.aside);
+        Move(target_, folders_.aside);
         targetBackAtTick_ = tally_.ticks + plan_.targetMissingTicks;
     }
     if (targetBackAtTick_)
@@ -404,7 +413,7 @@ std::vector<fs::path> Soak::Uncopied(const fs::path& folder) const {
     std::vector<fs::path> uncopied;
     for (const auto& entry : fs::directory_iterator(folder)) {
         if (entry.path().extension() == L".dcm" &&
-            ReadAll(entry.path()) != ReadAll(folders_.target / entry.path().filename())) {
+            ReadAll(entry.path()) != ReadAll(target_ / entry.path().filename())) {
             uncopied.push_back(entry.path());
         }
     }
@@ -451,6 +460,11 @@ void Soak::ExportNext() {
         return;
     }
     const int patient = ++tally_.patients;
+    if (folders_.Target(patient) != target_) {
+        target_ = folders_.Target(patient);
+        fs::create_directory(target_);
+        window_.target = target_.wstring() + L"\\";
+    }
     plan_ = PlanFor(options_.seed, patient);
     for (int folder = 0; folder < plan_.folders; ++folder)
         WriteFolder(patient, folder, plan_.images[std::size_t(folder)], plan_.readOnly);
@@ -527,7 +541,7 @@ bool Soak::Run() {
     }
     hold_.reset();
     if (targetBackAtTick_)
-        Move(folders_.aside, folders_.target);
+        Move(folders_.aside, target_);
     return Report(
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
 }
@@ -536,8 +550,12 @@ bool Soak::Run() {
 // folder is waiting (the run ended early); one in neither place is lost.
 void Soak::CheckTarget(long long& lost, long long& waiting) {
     const auto check = [&](int patient, int folder, const std::wstring& name) {
-        if (ReadAll(folders_.target / name) == ImageBytes(options_.seed, name))
+        // A subfolder left for the next patient may have gone to the next target.
+        const std::string bytes = ImageBytes(options_.seed, name);
+        if (ReadAll(folders_.Target(patient) / name) == bytes ||
+            ReadAll(folders_.Target(patient + kPatientsPerTarget) / name) == bytes) {
             return;
+        }
         ++(fs::exists(folders_.watch / FolderName(patient, folder) / name) ? waiting : lost);
     };
     for (int patient = 1; patient <= tally_.patients; ++patient) {
