@@ -184,30 +184,36 @@ struct Folders {
     }
 };
 
-// A file opened without any sharing by a thread of the soak, as a virus scanner or backup would,
-// and let go after `holdMs` of real time or when told to.
+// A file opened without any sharing and closed by a thread of the soak, as a virus scanner or
+// backup program would, after `holdMs` of real time or sooner when the hold is destroyed.
 class BriefHold {
   public:
     BriefHold(const fs::path& file, int holdMs)
-        : file_(::CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)),
-          thread_([this, holdMs] {
+        : file_(OpenUnshared(file)), thread_([this, holdMs] {
               std::unique_lock lock(mutex_);
               released_.wait_for(lock, std::chrono::milliseconds(holdMs), [this] { return done_; });
               file_.reset();
           }) {}
     ~BriefHold() {
-        Release();
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        released_.notify_one();
         thread_.join();
     }
     BriefHold(const BriefHold&) = delete;
     BriefHold& operator=(const BriefHold&) = delete;
-    void Release() {
-        std::lock_guard lock(mutex_);
-        done_ = true;
-        released_.notify_one();
-    }
 
   private:
+    static win32::UniqueFile OpenUnshared(const fs::path& file) {
+        win32::UniqueFile handle(
+            ::CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!handle)
+            throw std::runtime_error("cannot hold " + file.string());
+        return handle;
+    }
+
     win32::UniqueFile file_;
     std::mutex mutex_;
     std::condition_variable released_;
@@ -336,7 +342,7 @@ win32::Win32FileSystem& Soak::CaughtUp() {
         targetBackAtTick_.reset();
     }
     if (hold_ && now >= holdEndsMs_)
-        hold_->Release();  // also on the virtual clock, should a retry wait on it
+        hold_.reset();  // also on the virtual clock, should a retry wait on it
     return real_;
 }
 
