@@ -293,7 +293,7 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
     void SampleAfterRelease();
     Sample Measure();
     void CheckTarget(long long& lost, long long& waiting);
-    bool Report(double seconds);
+    bool Report(std::chrono::steady_clock::time_point started);
 
     const Options& options_;
     Folders folders_;
@@ -517,12 +517,18 @@ void Soak::SampleAfterRelease() {
 }
 
 Soak::Sample Soak::Measure() {
-    PROCESS_MEMORY_COUNTERS_EX counters{};
+    // PagefileUsage is the commit charge, what Task Manager calls private bytes; Wine 8 fills it
+    // (from the process's resident anonymous memory) but leaves PrivateUsage at 0.
+    PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;
-    ::GetProcessMemoryInfo(::GetCurrentProcess(),
-                           reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
-    return {static_cast<std::int64_t>(test::OpenHandleCount()),
-            static_cast<std::int64_t>(counters.PrivateUsage)};
+    const Sample sample{static_cast<std::int64_t>(test::OpenHandleCount()),
+                        ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters)
+                            ? static_cast<std::int64_t>(counters.PagefileUsage)
+                            : 0};
+    // A count of nothing would make the drift checks pass whatever leaks.
+    if (sample.handles == 0 || sample.privateBytes == 0)
+        throw std::runtime_error("cannot measure handles or private bytes");
+    return sample;
 }
 
 bool Soak::Run() {
@@ -548,8 +554,7 @@ bool Soak::Run() {
     hold_.reset();
     if (targetBackAtTick_)
         Move(folders_.aside, target_);
-    return Report(
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    return Report(started);
 }
 
 // Every image the double exported must be in the target, byte for byte. One still in the watch
@@ -579,10 +584,12 @@ void Soak::CheckTarget(long long& lost, long long& waiting) {
     }
 }
 
-bool Soak::Report(double seconds) {
+bool Soak::Report(std::chrono::steady_clock::time_point started) {
     long long lost = 0;
     long long waiting = 0;
     CheckTarget(lost, waiting);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     const bool passed = tally_.finished && tally_.patients == options_.patients && lost == 0 &&
                         waiting == 0 && tally_.deletedUncopied == 0 &&
                         tally_.unexplainedLines == 0 && tally_.logLines == tally_.failingTicks &&
@@ -591,8 +598,11 @@ bool Soak::Report(double seconds) {
     // Drift is measured only once the run got past its warm-up.
     const std::string drift =
         baseline_
-            ? "handle drift " + std::to_string(drift_.handles) + ", private bytes drift " +
-                  std::to_string(drift_.privateBytes / 1024) + " KiB"
+            ? "handle drift " + std::to_string(drift_.handles) + " (of " +
+                  std::to_string(baseline_->handles) + " after patient " +
+                  std::to_string(kWarmUpPatients) + "), private bytes drift " +
+                  std::to_string(drift_.privateBytes / 1024) + " KiB (of " +
+                  std::to_string(baseline_->privateBytes / 1024) + " KiB)"
             : "drift not measured (fewer than " + std::to_string(kWarmUpPatients) + " patients)";
     std::printf(
         "soak seed %u: patients %d, images %lld, bytes %lld, faults injected %d, log lines "
