@@ -1,0 +1,652 @@
+// A weekend's run in minutes: the real Form1 and the real file system on the virtual clock, against
+// a double of the imaging application that reacts to the typed keys, with faults drawn from a
+// seeded random source. Prints one line and exits non-zero when an image went missing or was
+// deleted before its copy was in the target, the run halted or got stuck, the log held a line no
+// injected fault explains, or handles or private bytes grew after the first patients.
+
+#include <windows.h>
+// <windows.h> maps CopyFile to CopyFileW; the file system interface has a member of that name.
+#undef CopyFile
+#include <psapi.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/key_notation.h"
+#include "platform/win32/handles.h"
+#include "platform/win32/win32_file_system.h"
+#include "tests/fake_window_system.h"
+#include "tests/open_handles.h"
+#include "tests/test_folder.h"
+#include "window/form1.h"
+#include "window/form1_design.h"
+
+namespace ordovan::soak {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FakeWindowSystem;
+
+constexpr int kDefaultPatients = 1000;
+constexpr int kMaxSubfolders = 4;
+constexpr int kMaxImages = 50;
+constexpr std::uint32_t kMinImageBytes = 256;
+constexpr std::uint32_t kMaxImageBytes = 16 * 1024;
+constexpr int kMaxLockDelayMs = 40000;
+// Percent of patients that get each fault.
+constexpr int kHoldPercent = 5;
+constexpr int kTargetMissingPercent = 3;
+constexpr int kWatchMissingPercent = 3;
+constexpr int kLateFolderPercent = 5;
+constexpr int kLateImagePercent = 5;
+constexpr int kReadOnlyPercent = 10;
+constexpr int kMaxHoldMs = 900;
+constexpr int kMaxTargetMissingTicks = 3;
+// No patient needs more than a handful of ticks; this many without an export is a stuck run.
+constexpr int kStuckTicks = 40;
+// Handles and private bytes are compared with their value after this patient.
+constexpr int kWarmUpPatients = 50;
+constexpr int kSampleEveryPatients = 10;
+// Staff change the target box to a fresh folder after this many patients. Under Wine every new
+// name costs a scan of the whole target folder (Linux names are case-sensitive, Windows' are
+// not), so one folder for a whole run would make the soak quadratic in what Windows looks up in
+// its folder index.
+constexpr int kPatientsPerTarget = 50;
+constexpr std::int64_t kMemoryToleranceBytes = 512 * 1024;
+
+struct Options {
+    int patients = kDefaultPatients;
+    std::uint32_t seed = std::random_device{}();
+};
+
+// Everything about one patient the soak decides at random, drawn again from the seed whenever it
+// is needed, so that the soak's own bookkeeping does not grow with the run.
+struct Plan {
+    int folders = 0;
+    std::array<int, kMaxSubfolders + 1> images{};  // the last one is the late subfolder
+    std::array<int, kMaxSubfolders + 1> lockDelayMs{};
+    bool readOnly = false;
+    bool lateFolder = false;
+    bool lateImage = false;
+    std::optional<int> holdMs;
+    std::optional<int> copiesBeforeTargetGoes;
+    int targetMissingTicks = 0;
+    bool watchMissing = false;
+};
+
+Plan PlanFor(std::uint32_t seed, int patient) {
+    std::seed_seq sequence{seed, static_cast<std::uint32_t>(patient)};
+    std::mt19937 random(sequence);
+    const auto draw = [&](int low, int high) {
+        return std::uniform_int_distribution<int>(low, high)(random);
+    };
+    const auto chance = [&](int percent) { return draw(1, 100) <= percent; };
+    Plan plan;
+    plan.folders = draw(1, kMaxSubfolders);
+    for (int& count : plan.images)
+        count = draw(1, kMaxImages);
+    for (int& delay : plan.lockDelayMs)
+        delay = draw(0, kMaxLockDelayMs);
+    plan.readOnly = chance(kReadOnlyPercent);
+    plan.lateFolder = chance(kLateFolderPercent);
+    plan.lateImage = chance(kLateImagePercent);
+    if (chance(kHoldPercent))
+        plan.holdMs = draw(1, kMaxHoldMs);
+    if (chance(kTargetMissingPercent)) {
+        plan.copiesBeforeTargetGoes = draw(0, plan.folders - 1);
+        plan.targetMissingTicks = draw(1, kMaxTargetMissingTicks);
+    }
+    plan.watchMissing = chance(kWatchMissingPercent);
+    return plan;
+}
+
+std::wstring Numbered(wchar_t letter, int number, int width) {
+    std::wstring digits = std::to_wstring(number);
+    return letter +
+           std::wstring(static_cast<std::size_t>(std::max(0, width - int(digits.size()))), L'0') +
+           digits;
+}
+// Folder index kMaxSubfolders is the late one; names are unique across the whole run.
+std::wstring FolderName(int patient, int folder) {
+    return Numbered(L'P', patient, 5) + L"_" + Numbered(L'S', folder + 1, 1);
+}
+std::wstring ImageName(int patient, int folder, int image) {
+    return FolderName(patient, folder) + L"_" + Numbered(L'I', image, 3) + L".dcm";
+}
+std::wstring LateImageName(int patient) {
+    return FolderName(patient, 0) + L"_late.dcm";
+}
+
+// An image's bytes follow from the seed and its name, so the final check can draw them again.
+std::string ImageBytes(std::uint32_t seed, const std::wstring& name) {
+    std::vector<std::uint32_t> words{seed};
+    words.insert(words.end(), name.begin(), name.end());
+    std::seed_seq sequence(words.begin(), words.end());
+    std::mt19937 random(sequence);
+    std::string bytes(kMinImageBytes + random() % (kMaxImageBytes - kMinImageBytes + 1), '\0');
+    std::memcpy(bytes.data(), "DICM", 4);
+    for (std::size_t at = 4; at < bytes.size(); ++at)
+        bytes[at] = static_cast<char>(random());
+    return bytes;
+}
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void Move(const fs::path& from, const fs::path& to) {
+    if (!::MoveFileW(from.c_str(), to.c_str()))
+        throw std::runtime_error("cannot move " + from.string());
+}
+
+struct Tally {
+    int patients = 0;
+    long long images = 0;
+    long long bytes = 0;
+    int faults = 0;
+    int ticks = 0;
+    int failingTicks = 0;
+    int lastFailingTick = -1;
+    int logLines = 0;
+    int unexplainedLines = 0;
+    int lastLoggedTick = -1;
+    int deletedUncopied = 0;
+    bool halted = false;
+    bool stuck = false;
+    bool finished = false;
+    int lastExportTick = 0;
+};
+
+// The soak's own folders: the watch folder, the targets, and a place beside them that a folder
+// is moved to while it is "missing".
+struct Folders {
+    test::TestFolder root;
+    fs::path watch = root.PathOf(L"PACS");
+    fs::path aside = root.PathOf(L"aside");
+
+    fs::path Target(int patient) const {
+        return root.PathOf(L"Ziel" + std::to_wstring((patient - 1) / kPatientsPerTarget));
+    }
+};
+
+// A file opened without any sharing and closed by a thread of the soak, as a virus scanner or
+// backup program would, after `holdMs` of real time or sooner when the hold is destroyed.
+class BriefHold {
+  public:
+    BriefHold(const fs::path& file, int holdMs)
+        : file_(OpenUnshared(file)), thread_([this, holdMs] {
+              std::unique_lock lock(mutex_);
+              released_.wait_for(lock, std::chrono::milliseconds(holdMs), [this] { return done_; });
+              file_.reset();
+          }) {}
+    ~BriefHold() {
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        released_.notify_one();
+        thread_.join();
+    }
+    BriefHold(const BriefHold&) = delete;
+    BriefHold& operator=(const BriefHold&) = delete;
+
+  private:
+    static win32::UniqueFile OpenUnshared(const fs::path& file) {
+        win32::UniqueFile handle(
+            ::CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!handle)
+            throw std::runtime_error("cannot hold " + file.string());
+        return handle;
+    }
+
+    win32::UniqueFile file_;
+    std::mutex mutex_;
+    std::condition_variable released_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
+class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
+  public:
+    explicit Soak(const Options& options) : options_(options) {
+        fs::create_directories(folders_.watch);
+        fs::create_directories(target_);
+        window_.target = target_.wstring() + L"\\";
+        window_.onTyped = [this](const FakeWindowSystem::TypedKeys& keys) { OnTyped(keys); };
+        window_.Attach(*this);
+    }
+
+    // Runs the whole archive through, prints the line, and answers whether every check held.
+    bool Run();
+
+    // The window system's events reach Form1 through here, so that ticks can be counted.
+    void cmdStart_Click() override { form_.cmdStart_Click(); }
+    void tmrCheck_Timer() override {
+        ++tally_.ticks;
+        copiesThisTick_ = 0;
+        form_.tmrCheck_Timer();
+    }
+
+    // Every line must come from a tick an injected fault made fail, one line per such tick.
+    void WriteErrorLog(std::wstring_view procedure, const Failure& failure) noexcept override {
+        ++tally_.logLines;
+        const bool explained = tally_.lastFailingTick == tally_.ticks &&
+                               tally_.lastLoggedTick != tally_.ticks &&
+                               procedure == L"tmrCheck_Timer";
+        tally_.lastLoggedTick = tally_.ticks;
+        if (!explained && ++tally_.unexplainedLines == 1) {
+            std::fwprintf(stderr, L"unexplained log line at tick %d: %ls # %d - %ls\n",
+                          tally_.ticks, std::wstring(procedure).c_str(), failure.Number(),
+                          failure.Description().c_str());
+        }
+    }
+
+    // The file system Form1 sees: the real one, with the double catching up on the virtual
+    // clock and the injected faults in front of it.
+    std::vector<std::wstring> SubFolders(std::wstring_view folder) override;
+    void CopyFile(std::wstring_view pattern, std::wstring_view destination,
+                  bool overwrite) override;
+    void DeleteFolder(std::wstring_view folder, bool force) override;
+    bool FolderExists(std::wstring_view path) override { return CaughtUp().FolderExists(path); }
+    bool FileExists(std::wstring_view path) override { return CaughtUp().FileExists(path); }
+    void CreateFolder(std::wstring_view path) override { CaughtUp().CreateFolder(path); }
+    void CreateTextFile(std::wstring_view path) override { CaughtUp().CreateTextFile(path); }
+    void AppendLine(std::wstring_view path, std::wstring_view line) override {
+        CaughtUp().AppendLine(path, line);
+    }
+    std::uint32_t GetAttributes(std::wstring_view path) override {
+        return CaughtUp().GetAttributes(path);
+    }
+
+  private:
+    struct PendingLock {
+        std::int64_t dueMs;
+        fs::path folder;
+    };
+    struct Sample {
+        std::int64_t handles;
+        std::int64_t privateBytes;
+    };
+
+    win32::Win32FileSystem& CaughtUp();
+    void MarkTickFailing();
+    void OnTyped(const FakeWindowSystem::TypedKeys& keys);
+    void ExportNext();
+    void WriteFolder(int patient, int folder, int images, bool readOnly);
+    void WriteImage(const fs::path& folder, const std::wstring& name, bool readOnly);
+    std::vector<fs::path> Uncopied(const fs::path& folder) const;
+    void SampleAfterRelease();
+    Sample Measure();
+    void CheckTarget(long long& lost, long long& waiting);
+    bool Report(std::chrono::steady_clock::time_point started);
+
+    const Options& options_;
+    Folders folders_;
+    fs::path target_ = folders_.Target(1);  // the folder the target box names now
+    FakeWindowSystem window_{form1::kPollIntervalMs};
+    win32::Win32FileSystem real_;
+    Form1 form_{window_, *this, *this, folders_.watch.wstring()};
+    Tally tally_;
+    std::vector<bool> lateImageWritten_ = std::vector<bool>(std::size_t(options_.patients) + 1);
+    std::vector<bool> lateFolderWritten_ = std::vector<bool>(std::size_t(options_.patients) + 1);
+
+    // The double of the imaging application.
+    std::vector<KeyStroke> lastKeys_;
+    std::vector<PendingLock> pendingLocks_;
+    std::vector<win32::UniqueFile> heldLocks_;
+
+    // Faults armed for the current patient, and those under way.
+    Plan plan_;
+    bool watchFaultArmed_ = false;
+    int tickOfExport_ = 0;
+    int copiesThisTick_ = 0;
+    std::optional<int> targetBackAtTick_;
+    std::unique_ptr<BriefHold> hold_;
+    std::int64_t holdEndsMs_ = 0;
+
+    std::optional<Sample> baseline_;
+    Sample drift_{0, 0};
+};
+
+win32::Win32FileSystem& Soak::CaughtUp() {
+    const std::int64_t now = window_.Now();
+    for (auto lock = pendingLocks_.begin(); lock != pendingLocks_.end();) {
+        if (lock->dueMs > now) {
+            ++lock;
+            continue;
+        }
+        // Held without delete sharing until Alt+F, A, as the application keeps its export.
+        win32::UniqueFile file(::CreateFileW((lock->folder / L"LOCK.LCK").c_str(), GENERIC_WRITE,
+                                             FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr));
+        if (file)  // a folder already gone needs no lock
+            heldLocks_.push_back(std::move(file));
+        lock = pendingLocks_.erase(lock);
+    }
+    if (targetBackAtTick_ && tally_.ticks >= *targetBackAtTick_) {
+        Move(folders_.aside, target_);
+        targetBackAtTick_.reset();
+    }
+    if (hold_ && now >= holdEndsMs_)
+        hold_.reset();  // also on the virtual clock, should a retry wait on it
+    return real_;
+}
+
+void Soak::MarkTickFailing() {
+    if (tally_.lastFailingTick != tally_.ticks)
+        ++tally_.failingTicks;
+    tally_.lastFailingTick = tally_.ticks;
+}
+
+std::vector<std::wstring> Soak::SubFolders(std::wstring_view folder) {
+    // Missing for one tick, from its first look on. Moved before the double catches up: Windows
+    // cannot rename a folder with an open file inside, and the double holds none yet then.
+    if (watchFaultArmed_ && tally_.ticks > tickOfExport_) {
+        watchFaultArmed_ = false;
+        ++tally_.faults;
+        Move(folders_.watch, folders_.aside);
+        MarkTickFailing();
+        try {
+            std::vector<std::wstring> subfolders = real_.SubFolders(folder);
+            Move(folders_.aside, folders_.watch);
+            return subfolders;
+        } catch (const Failure&) {
+            Move(folders_.aside, folders_.watch);
+            throw;
+        }
+    }
+    return CaughtUp().SubFolders(folder);
+}
+
+void Soak::CopyFile(std::wstring_view pattern, std::wstring_view destination, bool overwrite) {
+    win32::Win32FileSystem& real = CaughtUp();
+    if (plan_.copiesBeforeTargetGoes == copiesThisTick_++) {
+        plan_.copiesBeforeTargetGoes.reset();
+        ++tally_.faults;
+        Move(target_, folders_.aside);
+        targetBackAtTick_ = tally_.ticks + plan_.targetMissingTicks;
+    }
+    if (targetBackAtTick_)
+        MarkTickFailing();
+    real.CopyFile(pattern, destination, overwrite);
+}
+
+void Soak::DeleteFolder(std::wstring_view folder, bool force) {
+    win32::Win32FileSystem& real = CaughtUp();
+    const std::vector<fs::path> uncopied = Uncopied(folder);
+    if (plan_.holdMs) {
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            if (entry.path().extension() == L".dcm") {
+                ++tally_.faults;
+                hold_ = std::make_unique<BriefHold>(entry.path(), *plan_.holdMs);
+                holdEndsMs_ = window_.Now() + *plan_.holdMs;
+                break;
+            }
+        }
+        plan_.holdMs.reset();
+    }
+    // Counted whether the deletion then fails or not: a partial one may have taken them too.
+    struct CountGone {
+        const std::vector<fs::path>& uncopied;
+        int& deleted;
+        ~CountGone() {
+            for (const fs::path& image : uncopied) {
+                if (!fs::exists(image) && ++deleted == 1)
+                    std::fwprintf(stderr, L"deleted before its copy was in the target: %ls\n",
+                                  image.c_str());
+            }
+        }
+    } countGone{uncopied, tally_.deletedUncopied};
+    real.DeleteFolder(folder, force);
+}
+
+// The folder's images whose copy is not in the target, byte for byte.
+std::vector<fs::path> Soak::Uncopied(const fs::path& folder) const {
+    std::vector<fs::path> uncopied;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (entry.path().extension() == L".dcm" &&
+            ReadAll(entry.path()) != ReadAll(target_ / entry.path().filename())) {
+            uncopied.push_back(entry.path());
+        }
+    }
+    return uncopied;
+}
+
+// The imaging application: Home, Shift+End, Enter exports the next patient; Alt+F, A lets go of
+// the export's files.
+void Soak::OnTyped(const FakeWindowSystem::TypedKeys& keys) {
+    static const std::vector<KeyStroke> shiftEnd = ParseKeyString(L"+{END}");
+    static const std::vector<KeyStroke> enter = ParseKeyString(L"{ENTER}");
+    static const std::vector<KeyStroke> altF = ParseKeyString(L"%{F}");
+    static const std::vector<KeyStroke> a = ParseKeyString(L"{A}");
+    if (keys.strokes == enter && lastKeys_ == shiftEnd) {
+        ExportNext();
+    } else if (keys.strokes == altF && plan_.lateImage) {
+        // Written after the copy into a folder that was copied.
+        plan_.lateImage = false;
+        ++tally_.faults;
+        WriteImage(folders_.watch / FolderName(tally_.patients, 0), LateImageName(tally_.patients),
+                   plan_.readOnly);
+        lateImageWritten_[std::size_t(tally_.patients)] = true;
+    } else if (keys.strokes == a && lastKeys_ == altF) {
+        heldLocks_.clear();
+        SampleAfterRelease();
+        if (plan_.lateFolder) {
+            plan_.lateFolder = false;
+            ++tally_.faults;
+            WriteFolder(tally_.patients, kMaxSubfolders, plan_.images[kMaxSubfolders],
+                        plan_.readOnly);
+            lateFolderWritten_[std::size_t(tally_.patients)] = true;
+        }
+    }
+    lastKeys_ = keys.strokes;
+}
+
+void Soak::ExportNext() {
+    tally_.lastExportTick = tally_.ticks;
+    if (tally_.patients == options_.patients) {
+        // The archive is through; stop once the watch folder is empty, as staff would.
+        if (fs::is_empty(folders_.watch))
+            window_.ScheduleClick(window_.Now());
+        plan_ = Plan{};
+        return;
+    }
+    const int patient = ++tally_.patients;
+    if (folders_.Target(patient) != target_) {
+        target_ = folders_.Target(patient);
+        fs::create_directory(target_);
+        window_.target = target_.wstring() + L"\\";
+    }
+    plan_ = PlanFor(options_.seed, patient);
+    for (int folder = 0; folder < plan_.folders; ++folder)
+        WriteFolder(patient, folder, plan_.images[std::size_t(folder)], plan_.readOnly);
+    tally_.faults += plan_.readOnly ? 1 : 0;
+    // Only while the double holds no file in the watch folder: its previous late subfolder does.
+    watchFaultArmed_ = plan_.watchMissing && !PlanFor(options_.seed, patient - 1).lateFolder;
+    tickOfExport_ = tally_.ticks;
+}
+
+void Soak::WriteFolder(int patient, int folder, int images, bool readOnly) {
+    const fs::path path = folders_.watch / FolderName(patient, folder);
+    fs::create_directory(path);
+    for (int image = 1; image <= images; ++image)
+        WriteImage(path, ImageName(patient, folder, image), readOnly);
+    pendingLocks_.push_back({window_.Now() + plan_.lockDelayMs[std::size_t(folder)], path});
+}
+
+void Soak::WriteImage(const fs::path& folder, const std::wstring& name, bool readOnly) {
+    const std::string bytes = ImageBytes(options_.seed, name);
+    std::ofstream(folder / name, std::ios::binary)
+        .write(bytes.data(), std::streamsize(bytes.size()));
+    if (readOnly)
+        ::SetFileAttributesW((folder / name).c_str(), FILE_ATTRIBUTE_READONLY);
+    ++tally_.images;
+    tally_.bytes += static_cast<long long>(bytes.size());
+}
+
+// Compared at the same point of every patient: after the release, with no lock held and no
+// hold under way.
+void Soak::SampleAfterRelease() {
+    const int patient = tally_.patients;
+    if (patient < kWarmUpPatients ||
+        (patient % kSampleEveryPatients != 0 && patient != options_.patients)) {
+        return;
+    }
+    hold_.reset();
+    const Sample now = Measure();
+    if (!baseline_) {
+        baseline_ = now;
+        return;
+    }
+    drift_.handles = std::max(drift_.handles, now.handles - baseline_->handles);
+    drift_.privateBytes = std::max(drift_.privateBytes, now.privateBytes - baseline_->privateBytes);
+}
+
+Soak::Sample Soak::Measure() {
+    // PagefileUsage is the commit charge, what Task Manager calls private bytes; Wine 8 fills it
+    // (from the process's resident anonymous memory) but leaves PrivateUsage at 0.
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    const Sample sample{static_cast<std::int64_t>(test::OpenHandleCount()),
+                        ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters)
+                            ? static_cast<std::int64_t>(counters.PagefileUsage)
+                            : 0};
+    // A count of nothing would make the drift checks pass whatever leaks.
+    if (sample.handles == 0 || sample.privateBytes == 0)
+        throw std::runtime_error("cannot measure handles or private bytes");
+    return sample;
+}
+
+bool Soak::Run() {
+    const auto started = std::chrono::steady_clock::now();
+    window_.ScheduleClick(0);
+    for (;;) {
+        window_.RunUntil(window_.Now() + form1::kPollIntervalMs);
+        if (!window_.timerEnabled) {
+            (window_.caption == form1::kStartCaption ? tally_.finished : tally_.halted) = true;
+            break;
+        }
+        if (tally_.ticks - tally_.lastExportTick > kStuckTicks) {
+            tally_.stuck = true;
+            break;
+        }
+        // What the fake window system records would grow with the run.
+        window_.typed.clear();
+        window_.ticksAt.clear();
+        window_.clicksAt.clear();
+        window_.timerSwitchedOnAt.clear();
+        window_.timerSwitchedOffAt.clear();
+    }
+    hold_.reset();
+    if (targetBackAtTick_)
+        Move(folders_.aside, target_);
+    return Report(started);
+}
+
+// Every image the double exported must be in the target, byte for byte. One still in the watch
+// folder is waiting (the run ended early); one in neither place is lost.
+void Soak::CheckTarget(long long& lost, long long& waiting) {
+    const auto check = [&](int patient, int folder, const std::wstring& name) {
+        // A subfolder left for the next patient may have gone to the next target.
+        const std::string bytes = ImageBytes(options_.seed, name);
+        if (ReadAll(folders_.Target(patient) / name) == bytes ||
+            ReadAll(folders_.Target(patient + kPatientsPerTarget) / name) == bytes) {
+            return;
+        }
+        ++(fs::exists(folders_.watch / FolderName(patient, folder) / name) ? waiting : lost);
+    };
+    for (int patient = 1; patient <= tally_.patients; ++patient) {
+        const Plan plan = PlanFor(options_.seed, patient);
+        for (int folder = 0; folder < plan.folders; ++folder) {
+            for (int image = 1; image <= plan.images[std::size_t(folder)]; ++image)
+                check(patient, folder, ImageName(patient, folder, image));
+        }
+        if (lateImageWritten_[std::size_t(patient)])
+            check(patient, 0, LateImageName(patient));
+        if (lateFolderWritten_[std::size_t(patient)]) {
+            for (int image = 1; image <= plan.images[kMaxSubfolders]; ++image)
+                check(patient, kMaxSubfolders, ImageName(patient, kMaxSubfolders, image));
+        }
+    }
+}
+
+bool Soak::Report(std::chrono::steady_clock::time_point started) {
+    long long lost = 0;
+    long long waiting = 0;
+    CheckTarget(lost, waiting);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const bool passed = tally_.finished && tally_.patients == options_.patients && lost == 0 &&
+                        waiting == 0 && tally_.deletedUncopied == 0 &&
+                        tally_.unexplainedLines == 0 && tally_.logLines == tally_.failingTicks &&
+                        baseline_ && drift_.handles <= 0 &&
+                        drift_.privateBytes <= kMemoryToleranceBytes;
+    // Drift is measured only once the run got past its warm-up.
+    const std::string drift =
+        baseline_
+            ? "handle drift " + std::to_string(drift_.handles) + " (of " +
+                  std::to_string(baseline_->handles) + " after patient " +
+                  std::to_string(kWarmUpPatients) + "), private bytes drift " +
+                  std::to_string(drift_.privateBytes / 1024) + " KiB (of " +
+                  std::to_string(baseline_->privateBytes / 1024) + " KiB)"
+            : "drift not measured (fewer than " + std::to_string(kWarmUpPatients) + " patients)";
+    std::printf(
+        "soak seed %u: patients %d, images %lld, bytes %lld, faults injected %d, log lines "
+        "%d (failing ticks %d, unexplained %d), halts %d, stuck %d, deleted uncopied %d, "
+        "lost images %lld (not yet copied %lld), %s, wall time %.0f s: %s\n",
+        options_.seed, tally_.patients, tally_.images, tally_.bytes, tally_.faults, tally_.logLines,
+        tally_.failingTicks, tally_.unexplainedLines, tally_.halted ? 1 : 0, tally_.stuck ? 1 : 0,
+        tally_.deletedUncopied, lost, waiting, drift.c_str(), seconds, passed ? "PASS" : "FAIL");
+    return passed;
+}
+
+std::optional<Options> ParseOptions(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string name = argv[i];
+        const unsigned long value = std::stoul(argv[i + 1]);
+        if (name == "--patients" && value > 0)
+            options.patients = static_cast<int>(value);
+        else if (name == "--seed")
+            options.seed = static_cast<std::uint32_t>(value);
+        else
+            return std::nullopt;
+    }
+    if (argc % 2 == 0)
+        return std::nullopt;
+    return options;
+}
+
+}  // namespace
+}  // namespace ordovan::soak
+
+int main(int argc, char** argv) {
+    try {
+        const auto options = ordovan::soak::ParseOptions(argc, argv);
+        if (!options) {
+            std::fprintf(stderr, "usage: ordovan_soak [--patients N] [--seed S]\n");
+            return 2;
+        }
+        std::printf("soak: %d patients, seed %u\n", options->patients, options->seed);
+        std::fflush(stdout);
+        ordovan::soak::Soak soak(*options);
+        return soak.Run() ? 0 : 1;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "soak aborted: %s\n", error.what());
+        return 3;
+    }
+}
