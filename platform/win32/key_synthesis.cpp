@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <optional>
 
 #include "platform/win32/last_error.h"
 
@@ -11,8 +12,15 @@ namespace {
 
 // How long a wait for the receiver may take in all; past it the tool carries on regardless.
 constexpr ULONGLONG kWaitDeadlineMs = 5000;
-// How long one sign of life of a foreign receiver may take before we call it hung.
-constexpr UINT kPingTimeoutMs = 1000;
+// How often a wait looks whether the receiver has taken the keys.
+constexpr DWORD kTakenPollMs = 5;
+// How long one sent message to the receiver may block before our own window is looked after.
+constexpr DWORD kPingSliceMs = 100;
+// GetKeyState: the key is down; the key has been pressed an odd number of times.
+constexpr SHORT kKeyDownBit = static_cast<SHORT>(0x8000);
+constexpr SHORT kKeyToggleBit = 0x0001;
+// No virtual key has the number 0.
+constexpr WORD kNoKey = 0;
 
 struct Modifier {
     WORD virtualKey;
@@ -99,8 +107,8 @@ DWORD MillisecondsUntil(ULONGLONG deadline) {
 
 // The keys went into our own queue: a message sent to ourselves would be handled at once and
 // prove nothing, so we take the messages ourselves until every tagged key event is through.
-void PumpUntilTaken(ULONG_PTR tag, std::size_t events, const MessageDispatcher& dispatch) {
-    const ULONGLONG deadline = ::GetTickCount64() + kWaitDeadlineMs;
+void PumpUntilTaken(ULONG_PTR tag, std::size_t events, ULONGLONG deadline,
+                    const MessageDispatcher& dispatch) {
     std::size_t taken = 0;
     while (taken < events && MillisecondsUntil(deadline) > 0) {
         MSG msg;
@@ -122,20 +130,72 @@ void PumpUntilTaken(ULONG_PTR tag, std::size_t events, const MessageDispatcher& 
     }
 }
 
-// SendInput only queues input, and sent messages overtake queued input, so one answer proves
-// nothing. Each answer proves the receiver went round its message loop once more; a loop round
-// takes one input message, and translating a key posts a character message that takes another.
-void PingUntilProcessed(HWND receiver, std::size_t events) {
-    const ULONGLONG deadline = ::GetTickCount64() + kWaitDeadlineMs;
-    const std::size_t pings = 2 * events + 2;
-    for (std::size_t ping = 0; ping < pings; ++ping) {
+// The key whose state shows that the receiver has taken the last event: the last event's key,
+// provided it goes down only once in the call (a second press would give the same state twice);
+// kNoKey otherwise.
+WORD WatchedKey(const std::vector<INPUT>& inputs) {
+    const auto keyOf = [](const INPUT& input) {
+        return (input.ki.dwFlags & KEYEVENTF_UNICODE) != 0 ? WORD{VK_PACKET} : input.ki.wVk;
+    };
+    const WORD key = keyOf(inputs.back());
+    const auto presses = std::count_if(inputs.begin(), inputs.end(), [&](const INPUT& input) {
+        return keyOf(input) == key && (input.ki.dwFlags & KEYEVENTF_KEYUP) == 0;
+    });
+    return presses == 1 ? key : kNoKey;
+}
+
+// While our thread is attached to the receiving thread, GetKeyState reads the key state that
+// thread builds from the key messages it takes: a key's down bit follows the last message of the
+// key taken, its toggle bit flips with every press taken. Windows resets that state when threads
+// attach, so it is read after attaching and before sending.
+class SharedInput {
+  public:
+    explicit SharedInput(DWORD receiverThread)
+        : receiver_(receiverThread),
+          attached_(::AttachThreadInput(::GetCurrentThreadId(), receiver_, TRUE) != 0) {}
+    SharedInput(const SharedInput&) = delete;
+    SharedInput& operator=(const SharedInput&) = delete;
+    ~SharedInput() {
+        if (attached_)
+            ::AttachThreadInput(::GetCurrentThreadId(), receiver_, FALSE);
+    }
+    bool Attached() const { return attached_; }
+
+  private:
+    DWORD receiver_;
+    bool attached_;
+};
+
+bool IsDown(SHORT state) {
+    return (state & kKeyDownBit) != 0;
+}
+
+// Answers false when the deadline passed or our window was closed meanwhile.
+bool WaitUntilTaken(WORD key, SHORT before, ULONGLONG deadline, const IdleWait& idle) {
+    for (;;) {
+        const SHORT now = ::GetKeyState(key);
+        if (!IsDown(now) && ((now ^ before) & kKeyToggleBit) != 0)
+            return true;
         const DWORD left = MillisecondsUntil(deadline);
+        if (left == 0 || !idle(std::min(left, kTakenPollMs)))
+            return false;
+    }
+}
+
+// The receiver answers a sent message only between two messages it takes from its queue: once it
+// has taken the last key event, an answer shows that it has also handled it.
+void PingUntilAnswered(HWND receiver, ULONGLONG deadline, const IdleWait& idle) {
+    for (;;) {
+        const DWORD left = MillisecondsUntil(deadline);
+        if (left == 0)
+            return;
         DWORD_PTR result = 0;
-        if (left == 0 ||
-            ::SendMessageTimeoutW(receiver, WM_NULL, 0, 0, SMTO_ABORTIFHUNG,
-                                  std::min<UINT>(kPingTimeoutMs, left), &result) == 0) {
-            return;  // hung, gone or too slow: the tool must not freeze with it
+        if (::SendMessageTimeoutW(receiver, WM_NULL, 0, 0, SMTO_ABORTIFHUNG,
+                                  std::min<DWORD>(kPingSliceMs, left), &result) != 0) {
+            return;
         }
+        if (::GetLastError() != ERROR_TIMEOUT || !idle(0))
+            return;  // hung or gone: the tool must not freeze with it
     }
 }
 
@@ -177,17 +237,30 @@ std::vector<INPUT> BuildKeyboardInput(const std::vector<KeyStroke>& strokes, HKL
     return inputs;
 }
 
-void SendKeyStrokes(const std::vector<KeyStroke>& strokes, bool wait,
-                    const MessageDispatcher& dispatch) {
+void SendKeyStrokes(const std::vector<KeyStroke>& strokes, bool wait, const KeyWaitPump& pump,
+                    InputRights& rights) {
     if (strokes.empty()) {
         return;
     }
     const HWND foreground = ::GetForegroundWindow();
+    // Windows drops input to a window of higher rights without telling the sender; the keys
+    // would vanish unnoticed, so the send fails instead.
+    if (foreground != nullptr && rights.Outranks(foreground)) {
+        throw ErrorFailure(ERROR_ACCESS_DENIED);
+    }
     const DWORD receiverThread =
         foreground != nullptr ? ::GetWindowThreadProcessId(foreground, nullptr) : 0;
     const ULONG_PTR tag = FreshTag();
     std::vector<INPUT> inputs =
         BuildKeyboardInput(strokes, ::GetKeyboardLayout(receiverThread), tag);
+    const bool foreign = wait && foreground != nullptr && receiverThread != ::GetCurrentThreadId();
+    const WORD watched = foreign ? WatchedKey(inputs) : kNoKey;
+    std::optional<SharedInput> shared;
+    SHORT before = 0;
+    if (watched != kNoKey) {
+        shared.emplace(receiverThread);
+        before = ::GetKeyState(watched);
+    }
     const auto count = static_cast<UINT>(inputs.size());
     if (::SendInput(count, inputs.data(), static_cast<int>(sizeof(INPUT))) != count) {
         ThrowLastError();
@@ -195,11 +268,16 @@ void SendKeyStrokes(const std::vector<KeyStroke>& strokes, bool wait,
     if (!wait || foreground == nullptr) {
         return;
     }
-    if (receiverThread == ::GetCurrentThreadId()) {
-        PumpUntilTaken(tag, inputs.size(), dispatch);
-    } else {
-        PingUntilProcessed(foreground, inputs.size());
+    const ULONGLONG deadline = ::GetTickCount64() + kWaitDeadlineMs;
+    if (!foreign) {
+        PumpUntilTaken(tag, inputs.size(), deadline, pump.dispatch);
+        return;
     }
+    if (shared && shared->Attached() && !WaitUntilTaken(watched, before, deadline, pump.idle)) {
+        return;
+    }
+    shared.reset();
+    PingUntilAnswered(foreground, deadline, pump.idle);
 }
 
 }  // namespace ordovan::win32
