@@ -9,6 +9,7 @@
 #include "platform/driven_app.h"
 #include "platform/key_notation.h"
 #include "platform/win32/handles.h"
+#include "platform/win32/last_error.h"
 #include "platform/win32/main_window.h"
 #include "platform/win32/win32_file_system.h"
 #include "tests/fake_error_log.h"
@@ -235,6 +236,43 @@ TEST(OwnWindowFocus, KeysOfARunTypedIntoOurOwnWindowLandInItsControlsAndLogNothi
     EXPECT_EQ(window.ButtonCaption(), L"Start");
     EXPECT_TRUE(log.lines.empty());
     EXPECT_TRUE(::IsWindow(window.Handle()));
+}
+
+// Windows drops keys meant for a window of a process with higher rights (run as administrator)
+// and tells the sender nothing. Wine has no integrity levels, so the rights are pretended here.
+struct OutrankingRights final : InputRights {
+    bool Outranks(HWND) override { return true; }
+};
+
+TEST(HigherRights, EveryKeyForAWindowOfHigherRightsIsLoggedOnceAndNothingIsTyped) {
+    OutrankingRights rights;
+    test::FakeErrorLog log;
+    Win32FileSystem files;
+    MainWindow window(rights);
+    Form1 form(window, files, log, kNoWatchFolder);
+    window.Create(::GetModuleHandleW(nullptr), form);
+    window.Show(SW_SHOWNORMAL);
+    ::SetForegroundWindow(window.Handle());
+    window.ProcessPendingEvents();
+    ::SetFocus(window.Control(ControlId::txtTarget));
+    window.SetTargetText(L"X:\\Alt");
+
+    std::vector<std::wstring> expected;
+    for (const auto& step : driven_app::kOpeningSequence) {
+        if (step.IsPause())
+            continue;
+        form.KelvorinX(step.keys, step.wait, 0);
+        expected.push_back(L"KelvorinX - " + std::wstring(step.keys) + L" - " +
+                           (step.wait ? L"Wahr" : L"Falsch") + L" - 0");
+    }
+    window.ProcessPendingEvents();
+    EXPECT_EQ(window.TargetText(), L"X:\\Alt");
+    ASSERT_EQ(log.lines.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(log.lines[i].procedureText, expected[i]);
+        EXPECT_EQ(log.lines[i].number, static_cast<std::int32_t>(ERROR_ACCESS_DENIED));
+        EXPECT_EQ(log.lines[i].description, DescribeError(ERROR_ACCESS_DENIED));
+    }
 }
 
 TEST_F(MainWindowTest, ClosingTheWindowDuringAnEventPassEndsTheCallersProcedure) {
