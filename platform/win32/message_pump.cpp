@@ -30,6 +30,12 @@ int MessagePump::Run() {
 }
 
 void MessagePump::Dispatch(MSG& message) {
+    // Input held back during a wait came first.
+    if (DispatchHeld())
+        DispatchNow(message);
+}
+
+void MessagePump::DispatchNow(MSG& message) {
     // The dialog manager gives the window Tab navigation, Space and Enter on the button.
     if (window_ && ::IsDialogMessageW(window_.get(), &message))
         return;
@@ -38,18 +44,14 @@ void MessagePump::Dispatch(MSG& message) {
 }
 
 void MessagePump::ProcessPending() {
-    if (DispatchHeld()) {
-        MSG message{};
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) {
-                // Leave the quit request for the main loop.
-                ::PostQuitMessage(static_cast<int>(message.wParam));
-                break;
-            }
-            Dispatch(message);
-            if (!window_)
-                break;
+    MSG message{};
+    while (DispatchHeld() && ::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            // Leave the quit request for the main loop.
+            ::PostQuitMessage(static_cast<int>(message.wParam));
+            break;
         }
+        DispatchNow(message);
     }
     if (!window_)
         throw WindowClosed{};
@@ -60,7 +62,7 @@ bool MessagePump::DispatchHeld() {
     while (window_ && !held_.empty()) {
         MSG message = held_.front();
         held_.pop_front();
-        Dispatch(message);
+        DispatchNow(message);
     }
     return static_cast<bool>(window_);
 }

@@ -20,7 +20,8 @@ class MessagePump {
 
     // The program's message loop; returns the exit code once the window has been closed.
     int Run();
-    // One message through the window's usual handling: dialog keys, translation, dispatch.
+    // One message through the window's usual handling (dialog keys, translation, dispatch),
+    // after any input a wait held back.
     void Dispatch(MSG& message);
     // One pass over the messages pending now. Throws WindowClosed when the window went during it.
     void ProcessPending();
@@ -36,6 +37,7 @@ class MessagePump {
     bool TakeCloseKey();
     bool TakeCloseClick();
     void Paint();
+    void DispatchNow(MSG& message);
     bool DispatchHeld();
 
     const UniqueWindow& window_;
