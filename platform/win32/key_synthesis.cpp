@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <optional>
 
 #include "platform/win32/last_error.h"
 
@@ -12,15 +11,11 @@ namespace {
 
 // How long a wait for the receiver may take in all; past it the tool carries on regardless.
 constexpr ULONGLONG kWaitDeadlineMs = 5000;
-// How often a wait looks whether the receiver has taken the keys.
-constexpr DWORD kTakenPollMs = 5;
-// How long one sent message to the receiver may block before our own window is looked after.
-constexpr DWORD kPingSliceMs = 100;
-// GetKeyState: the key is down; the key has been pressed an odd number of times.
-constexpr SHORT kKeyDownBit = static_cast<SHORT>(0x8000);
-constexpr SHORT kKeyToggleBit = 0x0001;
-// No virtual key has the number 0.
-constexpr WORD kNoKey = 0;
+// How often a wait looks whether the receiver has handled the keys.
+constexpr DWORD kHandledPollMs = 5;
+// The spot of the receiving window repainted to learn that the keys before it are handled: one
+// pixel, not erased, so that the user sees nothing of it.
+constexpr RECT kPaintSpot{0, 0, 1, 1};
 
 struct Modifier {
     WORD virtualKey;
@@ -130,72 +125,26 @@ void PumpUntilTaken(ULONG_PTR tag, std::size_t events, ULONGLONG deadline,
     }
 }
 
-// The key whose state shows that the receiver has taken the last event: the last event's key,
-// provided it goes down only once in the call (a second press would give the same state twice);
-// kNoKey otherwise.
-WORD WatchedKey(const std::vector<INPUT>& inputs) {
-    const auto keyOf = [](const INPUT& input) {
-        return (input.ki.dwFlags & KEYEVENTF_UNICODE) != 0 ? WORD{VK_PACKET} : input.ki.wVk;
-    };
-    const WORD key = keyOf(inputs.back());
-    const auto presses = std::count_if(inputs.begin(), inputs.end(), [&](const INPUT& input) {
-        return keyOf(input) == key && (input.ki.dwFlags & KEYEVENTF_KEYUP) == 0;
-    });
-    return presses == 1 ? key : kNoKey;
+// The window that takes the keys: the receiving thread's focus, else its foreground window.
+HWND KeyReceiver(DWORD receiverThread, HWND foreground) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    if (::GetGUIThreadInfo(receiverThread, &info) && info.hwndFocus != nullptr)
+        return info.hwndFocus;
+    return foreground;
 }
 
-// While our thread is attached to the receiving thread, GetKeyState reads the key state that
-// thread builds from the key messages it takes: a key's down bit follows the last message of the
-// key taken, its toggle bit flips with every press taken. Windows resets that state when threads
-// attach, so it is read after attaching and before sending.
-class SharedInput {
-  public:
-    explicit SharedInput(DWORD receiverThread)
-        : receiver_(receiverThread),
-          attached_(::AttachThreadInput(::GetCurrentThreadId(), receiver_, TRUE) != 0) {}
-    SharedInput(const SharedInput&) = delete;
-    SharedInput& operator=(const SharedInput&) = delete;
-    ~SharedInput() {
-        if (attached_)
-            ::AttachThreadInput(::GetCurrentThreadId(), receiver_, FALSE);
-    }
-    bool Attached() const { return attached_; }
-
-  private:
-    DWORD receiver_;
-    bool attached_;
-};
-
-bool IsDown(SHORT state) {
-    return (state & kKeyDownBit) != 0;
-}
-
-// Answers false when the deadline passed or our window was closed meanwhile.
-bool WaitUntilTaken(WORD key, SHORT before, ULONGLONG deadline, const IdleWait& idle) {
-    for (;;) {
-        const SHORT now = ::GetKeyState(key);
-        if (!IsDown(now) && ((now ^ before) & kKeyToggleBit) != 0)
-            return true;
+// A thread gets its paint messages only once no sent, posted or input message is left for it,
+// and handles its messages one after the other. So when a spot of the receiving window,
+// invalidated after the keys were sent, has been painted, the receiver has taken and handled
+// every key before it. (Answers to sent messages would prove nothing: they come before input.)
+void WaitUntilHandled(HWND receiver, ULONGLONG deadline, const IdleWait& idle) {
+    if (!::InvalidateRect(receiver, &kPaintSpot, FALSE))
+        return;  // the window is gone
+    while (::GetUpdateRect(receiver, nullptr, FALSE)) {
         const DWORD left = MillisecondsUntil(deadline);
-        if (left == 0 || !idle(std::min(left, kTakenPollMs)))
-            return false;
-    }
-}
-
-// The receiver answers a sent message only between two messages it takes from its queue: once it
-// has taken the last key event, an answer shows that it has also handled it.
-void PingUntilAnswered(HWND receiver, ULONGLONG deadline, const IdleWait& idle) {
-    for (;;) {
-        const DWORD left = MillisecondsUntil(deadline);
-        if (left == 0)
-            return;
-        DWORD_PTR result = 0;
-        if (::SendMessageTimeoutW(receiver, WM_NULL, 0, 0, SMTO_ABORTIFHUNG,
-                                  std::min<DWORD>(kPingSliceMs, left), &result) != 0) {
-            return;
-        }
-        if (::GetLastError() != ERROR_TIMEOUT || !idle(0))
-            return;  // hung or gone: the tool must not freeze with it
+        if (left == 0 || !idle(std::min(left, kHandledPollMs)))
+            return;  // hung, or our window closed: the tool must not freeze with it
     }
 }
 
@@ -253,14 +202,6 @@ void SendKeyStrokes(const std::vector<KeyStroke>& strokes, bool wait, const KeyW
     const ULONG_PTR tag = FreshTag();
     std::vector<INPUT> inputs =
         BuildKeyboardInput(strokes, ::GetKeyboardLayout(receiverThread), tag);
-    const bool foreign = wait && foreground != nullptr && receiverThread != ::GetCurrentThreadId();
-    const WORD watched = foreign ? WatchedKey(inputs) : kNoKey;
-    std::optional<SharedInput> shared;
-    SHORT before = 0;
-    if (watched != kNoKey) {
-        shared.emplace(receiverThread);
-        before = ::GetKeyState(watched);
-    }
     const auto count = static_cast<UINT>(inputs.size());
     if (::SendInput(count, inputs.data(), static_cast<int>(sizeof(INPUT))) != count) {
         ThrowLastError();
@@ -269,15 +210,11 @@ void SendKeyStrokes(const std::vector<KeyStroke>& strokes, bool wait, const KeyW
         return;
     }
     const ULONGLONG deadline = ::GetTickCount64() + kWaitDeadlineMs;
-    if (!foreign) {
+    if (receiverThread == ::GetCurrentThreadId()) {
         PumpUntilTaken(tag, inputs.size(), deadline, pump.dispatch);
-        return;
+    } else {
+        WaitUntilHandled(KeyReceiver(receiverThread, foreground), deadline, pump.idle);
     }
-    if (shared && shared->Attached() && !WaitUntilTaken(watched, before, deadline, pump.idle)) {
-        return;
-    }
-    shared.reset();
-    PingUntilAnswered(foreground, deadline, pump.idle);
 }
 
 }  // namespace ordovan::win32

@@ -36,7 +36,7 @@ std::vector<INPUT> BuildKeyboardInput(const std::vector<KeyStroke>& strokes, HKL
 // Types the strokes into the window that has the keyboard focus with one SendInput call; throws
 // ordovan::Failure when the system does not take all events, and ERROR_ACCESS_DENIED without
 // typing when the focused window's process outranks ours (Windows would drop the keys). With
-// wait, returns once the receiving thread has taken and handled the last event, within an
+// wait, returns once the receiving thread has taken and handled every event, within an
 // overall deadline so that a hung application cannot freeze the tool; meanwhile our window stays
 // alive through `pump.idle`. When the receiver is our own thread, our messages go through
 // `pump.dispatch` instead, so that our own window takes the keys.
