@@ -306,8 +306,16 @@ TEST_F(MainWindowTest, ClosingTheWindowDuringAKeyWaitEndsTheProcedureWithoutALog
 // What the user does during a pause, from another thread after this delay.
 constexpr DWORD kUserActsAfterMs = 300;
 
+// Wine moves its cursor through the X server, which may not have done so when the click comes:
+// the click waits until the cursor stands where it should.
 void Click(POINT at) {
-    ::SetCursorPos(at.x, at.y);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        ::SetCursorPos(at.x, at.y);
+        ::Sleep(10);
+        POINT now{};
+        if (::GetCursorPos(&now) && now.x == at.x && now.y == at.y)
+            break;
+    }
     INPUT clicks[2]{};
     clicks[0].type = clicks[1].type = INPUT_MOUSE;
     clicks[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;

@@ -149,12 +149,20 @@ bool Session::ClickCloseButton() {
                               kAnswerTimeoutMs, &hit);
         if (hit != HTCLOSE)
             continue;
-        ::SetCursorPos(x - 4, y);
-        INPUT clicks[2]{};
-        clicks[0].type = clicks[1].type = INPUT_MOUSE;
-        clicks[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-        clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-        return ::SendInput(2, clicks, sizeof(INPUT)) == 2 || Fail("cannot click");
+        // Wine moves its cursor through the X server: click once it stands there.
+        const POINT target{x - 4, y};
+        WaitUntil(
+            [&] {
+                ::SetCursorPos(target.x, target.y);
+                POINT now{};
+                return ::GetCursorPos(&now) && now.x == target.x && now.y == target.y;
+            },
+            2000);
+        INPUT events[2]{};
+        events[0].type = events[1].type = INPUT_MOUSE;
+        events[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+        events[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+        return ::SendInput(2, events, sizeof(INPUT)) == 2 || Fail("cannot click");
     }
     return Fail("the tool's frame has no close button");
 }
