@@ -36,14 +36,18 @@ class WindowSystem {
     // closed the window during the pass.
     virtual void ProcessPendingEvents() = 0;
 
-    // Blocks the thread; the window is not serviced meanwhile, but for a request to close it,
-    // which ends the sleep with WindowClosed.
+    // Blocks the thread; the window is not serviced meanwhile: it only paints and takes a request
+    // to close it, which ends the sleep with WindowClosed.
     virtual void Sleep(std::int32_t milliseconds) = 0;
 
     // Types the strokes into the window that has the keyboard focus. With wait, returns only when
     // the receiving application has processed them (or gave no sign of life within a deadline);
     // throws WindowClosed when the user closed the window while the wait let events run.
     virtual void SendKeys(const std::vector<KeyStroke>& strokes, bool wait) = 0;
+
+    // Keeps the system and the display awake while a run goes on, or lets them sleep again.
+    // Never fails the caller: a run goes on either way.
+    virtual void KeepAwake(bool awake) = 0;
 };
 
 // What the window system reports to the main window's logic.

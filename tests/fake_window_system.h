@@ -71,6 +71,8 @@ class FakeWindowSystem final : public WindowSystem {
     std::vector<Message> messages;
     // Called with every key string typed: the driven application's reaction.
     std::function<void(const TypedKeys&)> onTyped;
+    // Times at which the procedures asked to keep the system awake (true) or let it sleep.
+    std::vector<std::pair<std::int64_t, bool>> keepAwake;
     bool closed = false;
     // Operations a procedure asked for after the window had been closed.
     int operationsAfterClose = 0;
@@ -84,6 +86,7 @@ class FakeWindowSystem final : public WindowSystem {
     void ProcessPendingEvents() override;
     void Sleep(std::int32_t milliseconds) override;
     void SendKeys(const std::vector<KeyStroke>& strokes, bool wait) override;
+    void KeepAwake(bool awake) override { keepAwake.emplace_back(nowMs_, awake); }
 
   private:
     enum class EventKind { Click, Tick, ExtraTick, Close };

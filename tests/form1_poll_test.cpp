@@ -285,6 +285,8 @@ TEST_F(PollTest, StopClickEndsTheRunAtTheNextTickAndKeepsTheCount) {
     EXPECT_EQ(window.caption, L"Start");
     EXPECT_FALSE(window.timerEnabled);
     EXPECT_EQ(window.timerSwitchedOffAt, (std::vector<std::int64_t>{2 * kInterval}));
+    EXPECT_EQ(window.keepAwake,
+              (std::vector<std::pair<std::int64_t, bool>>{{2 * kInterval, false}}));
     EXPECT_EQ(form.LockedCount, 1);
     RunTicks(3);
     EXPECT_EQ(window.ticksAt.size(), 2u);
@@ -424,7 +426,9 @@ TEST_F(PollTest, SubfolderThatCannotBeDeletedHaltsTheRun) {
     EXPECT_EQ(log.lines[0].number, 32);
     EXPECT_EQ(window.caption, L"Stop");
     EXPECT_FALSE(window.timerEnabled);
-    EXPECT_EQ(window.typed.size(), 2u);  // the pre-deletion keys only
+    EXPECT_EQ(window.typed.size(), 2u);      // the pre-deletion keys only
+    ASSERT_EQ(window.keepAwake.size(), 1u);  // the halt lets the system sleep again
+    EXPECT_FALSE(window.keepAwake[0].second);
     EXPECT_TRUE(InTarget(L"1.dcm"));
     EXPECT_TRUE(InWatchFolder(L"A"));
 }

@@ -69,6 +69,9 @@ TEST_F(StartCommand, TypesTheOpeningSequenceOnItsScheduleThenSwitchesThePollOn) 
     EXPECT_EQ(window.caption, L"Stop");
     EXPECT_FALSE(form.StopRequested);
     EXPECT_TRUE(log.lines.empty());
+    // Awake from the moment the caption reads "Stop"; the run goes on, so it stays that way.
+    using Awake = std::pair<std::int64_t, bool>;
+    EXPECT_EQ(window.keepAwake, (std::vector<Awake>{{kClickMs, true}}));
 }
 
 TEST_F(StartCommand, EmptyTargetShowsTheMessageAndStartsNothing) {
@@ -86,6 +89,7 @@ TEST_F(StartCommand, EmptyTargetShowsTheMessageAndStartsNothing) {
     EXPECT_TRUE(window.timerSwitchedOffAt.empty());
     EXPECT_FALSE(form.StopRequested);
     EXPECT_EQ(window.target, L"");
+    EXPECT_TRUE(window.keepAwake.empty());
 }
 
 TEST_F(StartCommand, AppendsAMissingBackslashAndNothingElse) {

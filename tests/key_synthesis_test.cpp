@@ -124,8 +124,14 @@ bool TranslateAndDispatch(MSG& msg) {
     return true;
 }
 
+bool SleepIdle(DWORD waitMs) {
+    ::Sleep(waitMs);
+    return true;
+}
+
 void SendAndWait(const wchar_t* keys) {
-    SendKeyStrokes(ParseKeyString(keys), true, TranslateAndDispatch);
+    SendKeyStrokes(ParseKeyString(keys), true, {TranslateAndDispatch, SleepIdle},
+                   SystemInputRights());
 }
 
 bool HasKeyboardFocus(HWND window) {

@@ -72,6 +72,7 @@ void Form1::cmdStart_Click() {
         if (target.back() != L'\\')
             window_.SetTargetText(target + L'\\');
         window_.SetButtonCaption(form1::kStopCaption);
+        window_.KeepAwake(true);
         window_.Sleep(driven_app::kPauseBeforeOpeningMs);
         SendKeySequence(driven_app::kOpeningSequence);
         window_.SetTimerEnabled(true);
@@ -93,6 +94,7 @@ void Form1::tmrCheck_Timer() {
     try {
         if (StopRequested) {
             window_.SetTimerEnabled(false);
+            window_.KeepAwake(false);
             return;
         }
         const auto subfolderCount =
@@ -144,14 +146,17 @@ bool Form1::PathIsFile(const std::wstring& path) {
 
 void Form1::NextPatient(const std::vector<CopiedFolder>& copiedFolders) {
     try {
-        if (StopRequested)
+        if (StopRequested) {
+            window_.KeepAwake(false);  // the run ends here: the timer stays off
             return;
+        }
         SendKeySequence(driven_app::kPreDeletionKeys);
         DeleteCopiedFolders(copiedFolders);
         SendKeySequence(driven_app::kNextPatientSequence);
         window_.SetTimerEnabled(true);
     } catch (const Failure& failure) {
         log_.WriteErrorLog(kNextPatientProcedure, failure);
+        window_.KeepAwake(false);  // halted
     }
 }
 

@@ -11,8 +11,11 @@ namespace {
 
 // How long a wait for the receiver may take in all; past it the tool carries on regardless.
 constexpr ULONGLONG kWaitDeadlineMs = 5000;
-// How long one sign of life of a foreign receiver may take before we call it hung.
-constexpr UINT kPingTimeoutMs = 1000;
+// How often a wait looks whether the receiver has handled the keys.
+constexpr DWORD kHandledPollMs = 5;
+// The spot of the receiving window repainted to learn that the keys before it are handled: one
+// pixel, not erased, so that the user sees nothing of it.
+constexpr RECT kPaintSpot{0, 0, 1, 1};
 
 struct Modifier {
     WORD virtualKey;
@@ -99,8 +102,8 @@ DWORD MillisecondsUntil(ULONGLONG deadline) {
 
 // The keys went into our own queue: a message sent to ourselves would be handled at once and
 // prove nothing, so we take the messages ourselves until every tagged key event is through.
-void PumpUntilTaken(ULONG_PTR tag, std::size_t events, const MessageDispatcher& dispatch) {
-    const ULONGLONG deadline = ::GetTickCount64() + kWaitDeadlineMs;
+void PumpUntilTaken(ULONG_PTR tag, std::size_t events, ULONGLONG deadline,
+                    const MessageDispatcher& dispatch) {
     std::size_t taken = 0;
     while (taken < events && MillisecondsUntil(deadline) > 0) {
         MSG msg;
@@ -122,20 +125,26 @@ void PumpUntilTaken(ULONG_PTR tag, std::size_t events, const MessageDispatcher& 
     }
 }
 
-// SendInput only queues input, and sent messages overtake queued input, so one answer proves
-// nothing. Each answer proves the receiver went round its message loop once more; a loop round
-// takes one input message, and translating a key posts a character message that takes another.
-void PingUntilProcessed(HWND receiver, std::size_t events) {
-    const ULONGLONG deadline = ::GetTickCount64() + kWaitDeadlineMs;
-    const std::size_t pings = 2 * events + 2;
-    for (std::size_t ping = 0; ping < pings; ++ping) {
+// The window that takes the keys: the receiving thread's focus, else its foreground window.
+HWND KeyReceiver(DWORD receiverThread, HWND foreground) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    if (::GetGUIThreadInfo(receiverThread, &info) && info.hwndFocus != nullptr)
+        return info.hwndFocus;
+    return foreground;
+}
+
+// A thread gets its paint messages only once no sent, posted or input message is left for it,
+// and handles its messages one after the other. So when a spot of the receiving window,
+// invalidated after the keys were sent, has been painted, the receiver has taken and handled
+// every key before it. (Answers to sent messages would prove nothing: they come before input.)
+void WaitUntilHandled(HWND receiver, ULONGLONG deadline, const IdleWait& idle) {
+    if (!::InvalidateRect(receiver, &kPaintSpot, FALSE))
+        return;  // the window is gone
+    while (::GetUpdateRect(receiver, nullptr, FALSE)) {
         const DWORD left = MillisecondsUntil(deadline);
-        DWORD_PTR result = 0;
-        if (left == 0 ||
-            ::SendMessageTimeoutW(receiver, WM_NULL, 0, 0, SMTO_ABORTIFHUNG,
-                                  std::min<UINT>(kPingTimeoutMs, left), &result) == 0) {
-            return;  // hung, gone or too slow: the tool must not freeze with it
-        }
+        if (left == 0 || !idle(std::min(left, kHandledPollMs)))
+            return;  // hung, or our window closed: the tool must not freeze with it
     }
 }
 
@@ -177,12 +186,17 @@ std::vector<INPUT> BuildKeyboardInput(const std::vector<KeyStroke>& strokes, HKL
     return inputs;
 }
 
-void SendKeyStrokes(const std::vector<KeyStroke>& strokes, bool wait,
-                    const MessageDispatcher& dispatch) {
+void SendKeyStrokes(const std::vector<KeyStroke>& strokes, bool wait, const KeyWaitPump& pump,
+                    InputRights& rights) {
     if (strokes.empty()) {
         return;
     }
     const HWND foreground = ::GetForegroundWindow();
+    // Windows drops input to a window of higher rights without telling the sender; the keys
+    // would vanish unnoticed, so the send fails instead.
+    if (foreground != nullptr && rights.Outranks(foreground)) {
+        throw ErrorFailure(ERROR_ACCESS_DENIED);
+    }
     const DWORD receiverThread =
         foreground != nullptr ? ::GetWindowThreadProcessId(foreground, nullptr) : 0;
     const ULONG_PTR tag = FreshTag();
@@ -195,10 +209,11 @@ void SendKeyStrokes(const std::vector<KeyStroke>& strokes, bool wait,
     if (!wait || foreground == nullptr) {
         return;
     }
+    const ULONGLONG deadline = ::GetTickCount64() + kWaitDeadlineMs;
     if (receiverThread == ::GetCurrentThreadId()) {
-        PumpUntilTaken(tag, inputs.size(), dispatch);
+        PumpUntilTaken(tag, inputs.size(), deadline, pump.dispatch);
     } else {
-        PingUntilProcessed(foreground, inputs.size());
+        WaitUntilHandled(KeyReceiver(receiverThread, foreground), deadline, pump.idle);
     }
 }
 

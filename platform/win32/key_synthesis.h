@@ -6,12 +6,22 @@
 #include <vector>
 
 #include "platform/key_notation.h"
+#include "platform/win32/input_rights.h"
 
 namespace ordovan::win32 {
 
 // Hands one message of our own thread to the window's usual message handling (dialog keys,
 // translation, dispatch); answers false when waiting makes no more sense (our window is gone).
 using MessageDispatcher = std::function<bool(MSG&)>;
+// Waits at most the given milliseconds while our window stays alive but is not serviced; answers
+// false when waiting makes no more sense (the user closed our window).
+using IdleWait = std::function<bool(DWORD)>;
+
+// What a key wait needs of our own thread's message handling.
+struct KeyWaitPump {
+    MessageDispatcher dispatch;
+    IdleWait idle;
+};
 
 // Keys whose scan codes carry the extended-key flag (Home, End, the arrows, Ins, Del, PgUp, PgDn,
 // ...). Wine's MapVirtualKey does not report it, so it comes from this fixed list.
@@ -24,11 +34,13 @@ std::vector<INPUT> BuildKeyboardInput(const std::vector<KeyStroke>& strokes, HKL
                                       ULONG_PTR tag);
 
 // Types the strokes into the window that has the keyboard focus with one SendInput call; throws
-// ordovan::Failure when the system does not take all events. With wait, returns once the
-// receiving thread has processed them, within an overall deadline so that a hung application
-// cannot freeze the tool. When the receiver is our own thread, our messages are pumped through
-// `dispatch` meanwhile, so that our own window takes the keys.
-void SendKeyStrokes(const std::vector<KeyStroke>& strokes, bool wait,
-                    const MessageDispatcher& dispatch);
+// ordovan::Failure when the system does not take all events, and ERROR_ACCESS_DENIED without
+// typing when the focused window's process outranks ours (Windows would drop the keys). With
+// wait, returns once the receiving thread has taken and handled every event, within an
+// overall deadline so that a hung application cannot freeze the tool; meanwhile our window stays
+// alive through `pump.idle`. When the receiver is our own thread, our messages go through
+// `pump.dispatch` instead, so that our own window takes the keys.
+void SendKeyStrokes(const std::vector<KeyStroke>& strokes, bool wait, const KeyWaitPump& pump,
+                    InputRights& rights);
 
 }  // namespace ordovan::win32

@@ -117,27 +117,21 @@ void MainWindow::Create(HINSTANCE instance, WindowEvents& events) {
 void MainWindow::Show(int showCommand) {
     ::ShowWindow(window_.get(), showCommand);
     ::UpdateWindow(window_.get());
-    ::SetFocus(Control(form1::ControlId::cmdStart));
+    FocusStart();
 }
 
-int MainWindow::RunMessageLoop() {
-    MSG message{};
-    while (::GetMessageW(&message, nullptr, 0, 0) > 0)
-        DispatchOneMessage(message);
-    return static_cast<int>(message.wParam);
+// Focused by the program, the button must also be the dialog manager's current push button, as
+// it is after Tab: only then does Enter click it. It stays a plain button otherwise; Enter in the
+// target box clicks nothing, since the window has no default button.
+void MainWindow::FocusStart() {
+    const HWND start = Control(form1::ControlId::cmdStart);
+    ::SetFocus(start);
+    ::SendMessageW(start, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
 }
 
 HWND MainWindow::Control(form1::ControlId id) const {
     return controls_.at(static_cast<std::size_t>(id) -
                         static_cast<std::size_t>(form1::ControlId::cmdStart));
-}
-
-void MainWindow::DispatchOneMessage(MSG& message) {
-    // The dialog manager gives the window Tab navigation and Space on the button.
-    if (window_ && ::IsDialogMessageW(window_.get(), &message))
-        return;
-    ::TranslateMessage(&message);
-    ::DispatchMessageW(&message);
 }
 
 LRESULT CALLBACK MainWindow::WindowProc(HWND window, UINT message, WPARAM wParam,
@@ -178,7 +172,7 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
             return 0;
         case WM_DESTROY:
-            ::PostQuitMessage(0);
+            OnDestroy();
             return 0;
         case WM_NCDESTROY:
             OnNcDestroy();
@@ -212,11 +206,18 @@ void MainWindow::OnActivate(bool active) {
     if (!active) {
         focusBeforeDeactivation_ = ::GetFocus();
     } else if (focusBeforeDeactivation_ != nullptr &&
+               focusBeforeDeactivation_ != Control(form1::ControlId::cmdStart) &&
                ::IsChild(window_.get(), focusBeforeDeactivation_)) {
         ::SetFocus(focusBeforeDeactivation_);
     } else {
-        ::SetFocus(Control(form1::ControlId::cmdStart));
+        FocusStart();
     }
+}
+
+void MainWindow::OnDestroy() {
+    // Closing ends any run: the system may sleep again.
+    KeepAwake(false);
+    ::PostQuitMessage(0);
 }
 
 void MainWindow::OnDpiChanged(UINT dpi, const RECT& suggested) {
@@ -334,61 +335,33 @@ void MainWindow::SetTimerEnabled(bool enabled) {
 }
 
 void MainWindow::ProcessPendingEvents() {
-    MSG message{};
-    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) {
-            // Leave the quit request for the main loop.
-            ::PostQuitMessage(static_cast<int>(message.wParam));
-            break;
-        }
-        DispatchOneMessage(message);
-        if (!window_)
-            break;
-    }
-    if (!window_)
-        throw WindowClosed{};
+    pump_.ProcessPending();
 }
 
 void MainWindow::Sleep(std::int32_t milliseconds) {
-    // The window is not serviced while the tool sleeps, with one exception: a request to close
-    // it ends the sleep, so that closing never has to wait for a whole key sequence.
-    const ULONGLONG deadline =
-        ::GetTickCount64() + static_cast<ULONGLONG>(std::max(milliseconds, 0));
-    for (;;) {
-        if (TakeCloseRequest()) {
-            ::DestroyWindow(window_.get());
-            throw WindowClosed{};
-        }
-        const ULONGLONG now = ::GetTickCount64();
-        if (now >= deadline)
-            return;
-        ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now),
-                                      QS_POSTMESSAGE | QS_SENDMESSAGE, 0);
-    }
-}
-
-bool MainWindow::TakeCloseRequest() {
-    if (!window_)
-        return true;  // a close sent to us was handled while we waited
-    MSG message{};
-    if (::PeekMessageW(&message, window_.get(), WM_CLOSE, WM_CLOSE, PM_REMOVE))
-        return true;
-    // Leave every other message where it is: only the close request is looked at.
-    return ::PeekMessageW(&message, window_.get(), WM_SYSCOMMAND, WM_SYSCOMMAND, PM_NOREMOVE) &&
-           (message.wParam & 0xFFF0) == SC_CLOSE &&
-           ::PeekMessageW(&message, window_.get(), WM_SYSCOMMAND, WM_SYSCOMMAND, PM_REMOVE);
+    pump_.Sleep(milliseconds);
 }
 
 void MainWindow::SendKeys(const std::vector<KeyStroke>& strokes, bool wait) {
     // A window closed during an earlier pass must not get keys typed after it.
     if (!window_)
         throw WindowClosed{};
-    SendKeyStrokes(strokes, wait, [this](MSG& message) {
-        DispatchOneMessage(message);
-        return static_cast<bool>(window_);
-    });
+    const KeyWaitPump keyWait{[this](MSG& message) {
+                                  pump_.Dispatch(message);
+                                  return static_cast<bool>(window_);
+                              },
+                              [this](DWORD milliseconds) { return pump_.Idle(milliseconds); }};
+    SendKeyStrokes(strokes, wait, keyWait, *rights_);
     if (!window_)
         throw WindowClosed{};
+}
+
+void MainWindow::KeepAwake(bool awake) {
+    // Neither sleep nor the screen lock while a run goes on: a locked workstation takes no
+    // synthesized keys, and an export can take minutes without one. A failure here changes
+    // nothing about the run, so it is not one of the run's failures.
+    ::SetThreadExecutionState(awake ? ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED
+                                    : ES_CONTINUOUS);
 }
 
 }  // namespace ordovan::win32

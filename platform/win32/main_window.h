@@ -5,6 +5,8 @@
 #include <array>
 
 #include "platform/win32/handles.h"
+#include "platform/win32/input_rights.h"
+#include "platform/win32/message_pump.h"
 #include "platform/window_system.h"
 #include "window/form1_design.h"
 
@@ -16,6 +18,8 @@ namespace ordovan::win32 {
 class MainWindow final : public WindowSystem {
   public:
     MainWindow() = default;
+    // `rights` decides whether keys may be typed into the focused window (tests pretend).
+    explicit MainWindow(InputRights& rights) : rights_(&rights) {}
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
 
@@ -24,13 +28,10 @@ class MainWindow final : public WindowSystem {
     // Shows the window and puts the focus on the Start button.
     void Show(int showCommand);
     // The program's message loop; returns the exit code once the window has been closed.
-    int RunMessageLoop();
+    int RunMessageLoop() { return pump_.Run(); }
 
     HWND Handle() const { return window_.get(); }
     HWND Control(form1::ControlId id) const;
-
-    // One message through the window's usual handling: dialog keys, translation, dispatch.
-    void DispatchOneMessage(MSG& message);
 
     std::wstring ButtonCaption() override;
     void SetButtonCaption(std::wstring_view caption) override;
@@ -41,6 +42,7 @@ class MainWindow final : public WindowSystem {
     void ProcessPendingEvents() override;
     void Sleep(std::int32_t milliseconds) override;
     void SendKeys(const std::vector<KeyStroke>& strokes, bool wait) override;
+    void KeepAwake(bool awake) override;
 
   private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam,
@@ -52,15 +54,18 @@ class MainWindow final : public WindowSystem {
     void OnTimer(UINT_PTR timerId);
     void OnActivate(bool active);
     void OnDpiChanged(UINT dpi, const RECT& suggested);
+    void OnDestroy();
     void OnNcDestroy();
 
+    void FocusStart();
     void CreateControls();
     void ApplyDpi(UINT dpi);
     void FitClientArea(UINT dpi);
-    bool TakeCloseRequest();
     SIZE WindowSizeForClient(UINT dpi) const;
 
     UniqueWindow window_;
+    MessagePump pump_{window_};
+    InputRights* rights_ = &SystemInputRights();
     std::array<HWND, form1::kControls.size()> controls_{};
     UniqueFont font_;
     WindowEvents* events_ = nullptr;

@@ -22,6 +22,9 @@ namespace fs = std::filesystem;
 
 const fs::path kWatchFolder = L"C:\\Programme\\Ordovan\\Temp\\PACS";
 constexpr int kLockDelayMs = 2000;
+// The pause before Home begins 3,000 ms after the Enter and lasts 6,000 ms.
+constexpr DWORD kIntoThePauseMs = 5000;
+constexpr DWORD kRestOfTheSequenceMs = 7000;
 
 // How late a key may come after its pause: between two keys of a sequence, and from the last key
 // of a sequence to the next patient's first, a gap that spans two 15-second ticks and the copy.
@@ -80,6 +83,20 @@ class EndToEnd : public ::testing::Test {
     }
 
     std::string ErrorLog() const { return ReadBytes(session.Folders().errorLog()); }
+
+    // Closes the tool the user's way during the 6,000 ms pause of the opening sequence: the
+    // program must end within a second and type nothing more.
+    void CloseDuringThePause(bool (Session::*close)()) {
+        ASSERT_TRUE(session.StartSimulator(1, kLockDelayMs)) << session.Problem();
+        ASSERT_TRUE(session.StartTool(session.Folders().target().wstring())) << session.Problem();
+        ASSERT_TRUE(session.WaitForPresses(3, 30000));  // F2, Tab, Enter
+        ::Sleep(kIntoThePauseMs);
+        ASSERT_TRUE((session.*close)()) << session.Problem();
+        EXPECT_TRUE(session.ToolHasEnded(1000));
+        ::Sleep(kRestOfTheSequenceMs);
+        EXPECT_EQ(session.KeyPresses().size(), 3u);
+        EXPECT_EQ(ErrorLog(), "");
+    }
     std::size_t WatchFolderEntries() const {
         return static_cast<std::size_t>(
             std::distance(fs::directory_iterator(kWatchFolder), fs::directory_iterator()));
@@ -184,6 +201,16 @@ TEST_F(EndToEnd, ClosingTheWindowInTheMiddleOfAKeySequenceEndsTheProgram) {
     EXPECT_LE(pressesAtExit, 3u);
     EXPECT_EQ(session.KeyPresses().size(), pressesAtExit);
     EXPECT_EQ(ErrorLog(), "");
+}
+
+// Windows turns a click on the close button and Alt+F4 into a close only when the tool handles
+// them; during a pause it does nothing else, so it must look for them itself.
+TEST_F(EndToEnd, ClickOnTheCloseButtonDuringAPauseEndsTheProgramAtOnce) {
+    CloseDuringThePause(&Session::ClickCloseButton);
+}
+
+TEST_F(EndToEnd, AltF4DuringAPauseEndsTheProgramAtOnce) {
+    CloseDuringThePause(&Session::TypeAltF4);
 }
 
 }  // namespace

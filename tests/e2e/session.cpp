@@ -19,6 +19,8 @@ constexpr wchar_t kToolCaption[] = L"Copy Ordovan";
 constexpr DWORD kWindowTimeoutMs = 10000;
 // Start's pause before the first key is 4 s: the focus goes back to the simulator well before.
 constexpr DWORD kFocusAfterStartMs = 1000;
+// How long the tool may take to answer a message sent to its window.
+constexpr UINT kAnswerTimeoutMs = 2000;
 
 // A Unix path handed over by the build becomes a path on Wine's Z: drive.
 fs::path FromEnvironment(const char* name) {
@@ -143,10 +145,54 @@ bool Session::CloseTool(DWORD timeoutMs) {
     return ToolHasEnded(timeoutMs) || Fail("CopyOrdovan.exe did not end after WM_CLOSE");
 }
 
+bool Session::ClickCloseButton() {
+    // Hit-test along the caption from the right, as Windows does for a click; the tool answers
+    // the sent hit test even in the middle of a pause.
+    RECT frame{};
+    ::GetWindowRect(toolWindow_, &frame);
+    const int y = frame.top + ::GetSystemMetrics(SM_CYFRAME) + ::GetSystemMetrics(SM_CYCAPTION) / 2;
+    for (int x = frame.right - 1; x > frame.left; --x) {
+        DWORD_PTR hit = HTNOWHERE;
+        ::SendMessageTimeoutW(toolWindow_, WM_NCHITTEST, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG,
+                              kAnswerTimeoutMs, &hit);
+        if (hit != HTCLOSE)
+            continue;
+        // Wine moves its cursor through the X server: click once it stands there.
+        const POINT target{x - 4, y};
+        WaitUntil(
+            [&] {
+                ::SetCursorPos(target.x, target.y);
+                POINT now{};
+                return ::GetCursorPos(&now) && now.x == target.x && now.y == target.y;
+            },
+            2000);
+        INPUT events[2]{};
+        events[0].type = events[1].type = INPUT_MOUSE;
+        events[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+        events[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+        return ::SendInput(2, events, sizeof(INPUT)) == 2 || Fail("cannot click");
+    }
+    return Fail("the tool's frame has no close button");
+}
+
+bool Session::TypeAltF4() {
+    ::SetForegroundWindow(toolWindow_);
+    if (!WaitUntil([this] { return ::GetForegroundWindow() == toolWindow_; }, 2000))
+        return Fail("the tool did not get the focus");
+    INPUT keys[4]{};
+    const WORD order[4] = {VK_MENU, VK_F4, VK_F4, VK_MENU};
+    for (int i = 0; i < 4; ++i) {
+        keys[i].type = INPUT_KEYBOARD;
+        keys[i].ki.wVk = order[i];
+        keys[i].ki.dwFlags = i < 2 ? 0 : KEYEVENTF_KEYUP;
+    }
+    return ::SendInput(4, keys, sizeof(INPUT)) == 4 || Fail("cannot type Alt+F4");
+}
+
 std::wstring Session::ButtonCaption() const {
     wchar_t caption[32] = {};
     ::SendMessageTimeoutW(button_, WM_GETTEXT, 32, reinterpret_cast<LPARAM>(caption),
-                          SMTO_ABORTIFHUNG, 2000, nullptr);
+                          SMTO_ABORTIFHUNG, kAnswerTimeoutMs, nullptr);
     return caption;
 }
 

@@ -51,6 +51,10 @@ class Session {
     bool StartTool(const std::wstring& target);
     bool PressButton();
     bool CloseTool(DWORD timeoutMs);
+    // Closes the tool as a user does, with real input: a click on its frame's close button, or
+    // Alt+F4 once its window has the focus. Answers false when the input could not be given.
+    bool ClickCloseButton();
+    bool TypeAltF4();
     const std::string& Problem() const { return problem_; }
 
     std::wstring ButtonCaption() const;
