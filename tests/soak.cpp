@@ -259,8 +259,11 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
     // The file system Form1 sees: the real one, with the double catching up on the virtual
     // clock and the injected faults in front of it.
     std::vector<std::wstring> SubFolders(std::wstring_view folder) override;
-    void CopyFile(std::wstring_view pattern, std::wstring_view destination,
-                  bool overwrite) override;
+    FolderFiles CopyFile(std::wstring_view pattern, std::wstring_view destination,
+                         bool overwrite) override;
+    FolderFiles ListFiles(std::wstring_view pattern) override {
+        return CaughtUp().ListFiles(pattern);
+    }
     void DeleteFolder(std::wstring_view folder, bool force) override;
     bool FolderExists(std::wstring_view path) override { return CaughtUp().FolderExists(path); }
     bool FileExists(std::wstring_view path) override { return CaughtUp().FileExists(path); }
@@ -372,7 +375,8 @@ std::vector<std::wstring> Soak::SubFolders(std::wstring_view folder) {
     return CaughtUp().SubFolders(folder);
 }
 
-void Soak::CopyFile(std::wstring_view pattern, std::wstring_view destination, bool overwrite) {
+FolderFiles Soak::CopyFile(std::wstring_view pattern, std::wstring_view destination,
+                           bool overwrite) {
     win32::Win32FileSystem& real = CaughtUp();
     if (plan_.copiesBeforeTargetGoes == copiesThisTick_++) {
         plan_.copiesBeforeTargetGoes.reset();
@@ -382,7 +386,7 @@ void Soak::CopyFile(std::wstring_view pattern, std::wstring_view destination, bo
     }
     if (targetBackAtTick_)
         MarkTickFailing();
-    real.CopyFile(pattern, destination, overwrite);
+    return real.CopyFile(pattern, destination, overwrite);
 }
 
 void Soak::DeleteFolder(std::wstring_view folder, bool force) {
