@@ -10,11 +10,10 @@ namespace ordovan::bench {
 namespace {
 
 // The count is a 16-bit number in the tool; more lock files than that is a failure of its own.
-constexpr int kMostFolders = 60000;
-constexpr int kMostRuns = 100;
+constexpr int kMostTreeSize = 60000;
+constexpr int kMostRounds = 100;
 // The copying tick is told the count of the tick before in the tool's 16-bit number.
 constexpr int kMostCopySubfolders = 1000;
-constexpr int kMostFiles = 100000;
 constexpr int kMostFileKib = 1024 * 1024;
 constexpr int kMostSpinMs = 60000;
 
@@ -26,23 +25,26 @@ int ParseNumber(std::wstring_view text, int least, int most) {
     return value;
 }
 
-int* NumberOption(BenchOptions& options, std::wstring_view name, int& least, int& most) {
-    least = 1;
-    if (name == L"--runs") {
-        most = kMostRuns;
-        return &options.runs;
+int* NumberOption(BenchOptions& options, std::wstring_view name, int& most) {
+    if (name == L"--rounds") {
+        most = kMostRounds;
+        return &options.rounds;
     }
-    if (name == L"--folders") {
-        most = kMostFolders;
-        return &options.folders;
+    if (name == L"--delete-rounds") {
+        most = kMostRounds;
+        return &options.deleteRounds;
+    }
+    if (name == L"--small") {
+        most = kMostTreeSize;
+        return &options.small;
+    }
+    if (name == L"--large") {
+        most = kMostTreeSize;
+        return &options.large;
     }
     if (name == L"--subfolders") {
         most = kMostCopySubfolders;
         return &options.shape.subfolders;
-    }
-    if (name == L"--files") {
-        most = kMostFiles;
-        return &options.shape.filesPerSubfolder;
     }
     if (name == L"--file-kib") {
         most = kMostFileKib;
@@ -69,9 +71,16 @@ BenchOptions ParseOptions(int argc, const wchar_t* const* argv) {
     for (int i = 2; i < argc; i += 2) {
         if (i + 1 >= argc)
             throw std::invalid_argument("option without a value");
-        int least = 0, most = 0;
-        int* value = NumberOption(options, argv[i], least, most);
-        *value = ParseNumber(argv[i + 1], least, most);
+        int most = 0;
+        int* value = NumberOption(options, argv[i], most);
+        *value = ParseNumber(argv[i + 1], 1, most);
+    }
+    if (options.small >= options.large)
+        throw std::invalid_argument("the small tree must be smaller than the large one");
+    // Every subfolder gets the same number of images.
+    if (options.scenario == L"copy" && (options.small % options.shape.subfolders != 0 ||
+                                        options.large % options.shape.subfolders != 0)) {
+        throw std::invalid_argument("tree sizes must divide among the subfolders");
     }
     return options;
 }
