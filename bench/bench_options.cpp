@@ -25,38 +25,28 @@ int ParseNumber(std::wstring_view text, int least, int most) {
     return value;
 }
 
-int* NumberOption(BenchOptions& options, std::wstring_view name, int& most) {
-    if (name == L"--rounds") {
-        most = kMostRounds;
-        return &options.rounds;
-    }
-    if (name == L"--delete-rounds") {
-        most = kMostRounds;
-        return &options.deleteRounds;
-    }
-    if (name == L"--small") {
-        most = kMostTreeSize;
-        return &options.small;
-    }
-    if (name == L"--large") {
-        most = kMostTreeSize;
-        return &options.large;
-    }
-    if (name == L"--subfolders") {
-        most = kMostCopySubfolders;
-        return &options.shape.subfolders;
-    }
-    if (name == L"--file-kib") {
-        most = kMostFileKib;
-        return &options.shape.fileKib;
-    }
-    if (name == L"--idle-ms") {
-        most = kLongestIdleMs;
-        return &options.idleMs;
-    }
-    if (name == L"--ms") {
-        most = kMostSpinMs;
-        return &options.spinMs;
+struct NumberOption {
+    std::wstring_view name;
+    int most;
+    int& (*field)(BenchOptions&);
+};
+
+constexpr NumberOption kNumberOptions[] = {
+    {L"--rounds", kMostRounds, [](BenchOptions& o) -> int& { return o.rounds; }},
+    {L"--delete-rounds", kMostRounds, [](BenchOptions& o) -> int& { return o.deleteRounds; }},
+    {L"--small", kMostTreeSize, [](BenchOptions& o) -> int& { return o.small; }},
+    {L"--large", kMostTreeSize, [](BenchOptions& o) -> int& { return o.large; }},
+    {L"--subfolders", kMostCopySubfolders,
+     [](BenchOptions& o) -> int& { return o.shape.subfolders; }},
+    {L"--file-kib", kMostFileKib, [](BenchOptions& o) -> int& { return o.shape.fileKib; }},
+    {L"--idle-ms", kLongestIdleMs, [](BenchOptions& o) -> int& { return o.idleMs; }},
+    {L"--ms", kMostSpinMs, [](BenchOptions& o) -> int& { return o.spinMs; }},
+};
+
+const NumberOption& FindOption(std::wstring_view name) {
+    for (const NumberOption& option : kNumberOptions) {
+        if (option.name == name)
+            return option;
     }
     throw std::invalid_argument("unknown option");
 }
@@ -71,9 +61,8 @@ BenchOptions ParseOptions(int argc, const wchar_t* const* argv) {
     for (int i = 2; i < argc; i += 2) {
         if (i + 1 >= argc)
             throw std::invalid_argument("option without a value");
-        int most = 0;
-        int* value = NumberOption(options, argv[i], most);
-        *value = ParseNumber(argv[i + 1], 1, most);
+        const NumberOption& option = FindOption(argv[i]);
+        option.field(options) = ParseNumber(argv[i + 1], 1, option.most);
     }
     if (options.small >= options.large)
         throw std::invalid_argument("the small tree must be smaller than the large one");
