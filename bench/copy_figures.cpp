@@ -109,8 +109,12 @@ class TreeFigures {
     const PairSeries& Deletions() const { return delete_; }
 
   private:
+    // On the disk, as an export is by the time it is deleted. A tree still in the cache would be
+    // written back by the kernel once 30 s old, and a deletion that meets that write-back waits
+    // for it: under load, making a large tree takes that long.
     std::vector<std::wstring> MakeDeletedTree() const {
         MakeCopyTree(deleted_, shape_);
+        FlushFiles(deleted_);
         return ListSubfolders(deleted_);
     }
 

@@ -6,9 +6,7 @@
 
 // The folder trees the figures run on. Made outside every timed part; the same shape and the same
 // bytes every time, so that a tree made again after a tick deleted it is the tree measured before.
-// Unless flushed, a tree stays in the kernel's cache: the trees that are deleted are gone again
-// within seconds, long before the kernel writes back what it caches, so that no write-back runs
-// into a timed part.
+// Unless flushed, a tree stays in the kernel's cache, and the kernel writes it back once 30 s old.
 namespace ordovan::bench {
 
 struct CopyTreeShape {
