@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <stdexcept>
+#include <unordered_set>
+
 #include "platform/driven_app.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/last_error.h"
@@ -22,77 +25,94 @@ bool IsDotEntry(std::wstring_view name) {
     return name == L"." || name == L"..";
 }
 
-// The same search the tool makes: basic information, large fetches.
-win32::UniqueFind FindFirst(const std::wstring& pattern, WIN32_FIND_DATAW& data,
-                            FINDEX_SEARCH_OPS search) {
-    win32::UniqueFind find(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, search,
-                                              nullptr, FIND_FIRST_EX_LARGE_FETCH));
-    if (!find)
+// The same search the tool makes: basic information, large fetches. Calls `visit` with each
+// entry but "." and "..".
+template <typename Visit>
+void ForEachEntry(const std::wstring& pattern, FINDEX_SEARCH_OPS search, Visit visit) {
+    WIN32_FIND_DATAW data{};
+    const win32::UniqueFind find(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, search,
+                                                    nullptr, FIND_FIRST_EX_LARGE_FETCH));
+    if (!find) {
+        if (::GetLastError() == ERROR_FILE_NOT_FOUND)
+            return;
         win32::ThrowLastError();
-    return find;
+    }
+    do {
+        if (!IsDotEntry(data.cFileName))
+            visit(data);
+    } while (::FindNextFileW(find.get(), &data));
+}
+
+// Windows compares names without regard to case.
+std::wstring Folded(const wchar_t* name) {
+    std::wstring folded(name);
+    ::CharUpperBuffW(folded.data(), static_cast<DWORD>(folded.size()));
+    return folded;
+}
+
+std::vector<std::wstring> ListSubfolders(std::wstring_view folder) {
+    std::vector<std::wstring> subfolders;
+    ForEachEntry(InFolder(folder, L"*"), FindExSearchLimitToDirectories,
+                 [&](const WIN32_FIND_DATAW& entry) {
+                     if (IsDirectory(entry.dwFileAttributes))
+                         subfolders.push_back(InFolder(folder, entry.cFileName));
+                 });
+    return subfolders;
 }
 
 }  // namespace
 
-int CountLockedBare(std::wstring_view watchFolder) {
-    WIN32_FIND_DATAW data{};
-    const win32::UniqueFind find =
-        FindFirst(InFolder(watchFolder, L"*"), data, FindExSearchLimitToDirectories);
+int CountLockedFloor(std::wstring_view watchFolder) {
+    const std::size_t counted = ListSubfolders(watchFolder).size();
+    const std::vector<std::wstring> subfolders = ListSubfolders(watchFolder);
+    if (subfolders.size() != counted)
+        throw std::runtime_error("the watch folder changed under the floor");
     int locked = 0;
-    do {
-        if (!IsDirectory(data.dwFileAttributes) || IsDotEntry(data.cFileName))
-            continue;
-        const std::wstring lock =
-            InFolder(InFolder(watchFolder, data.cFileName), driven_app::kLockFileName);
-        const DWORD attributes = ::GetFileAttributesW(lock.c_str());
+    for (const std::wstring& subfolder : subfolders) {
+        const DWORD attributes =
+            ::GetFileAttributesW(InFolder(subfolder, driven_app::kLockFileName).c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && !IsDirectory(attributes))
             ++locked;
-    } while (::FindNextFileW(find.get(), &data));
+    }
     return locked;
 }
 
-int CopyImagesBare(const std::vector<std::wstring>& subfolders, std::wstring_view target,
-                   bool checkReadOnly) {
+int CopyImagesFloor(const std::vector<std::wstring>& subfolders, std::wstring_view target) {
     int copied = 0;
     for (const std::wstring& subfolder : subfolders) {
-        WIN32_FIND_DATAW data{};
-        const win32::UniqueFind find =
-            FindFirst(InFolder(subfolder, driven_app::kImagePattern), data, FindExSearchNameMatch);
-        do {
-            const std::wstring source = InFolder(subfolder, data.cFileName);
-            const std::wstring destination = InFolder(target, data.cFileName);
-            if (checkReadOnly) {
-                const DWORD attributes = ::GetFileAttributesW(destination.c_str());
-                if (attributes != INVALID_FILE_ATTRIBUTES &&
-                    (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-                    throw win32::ErrorFailure(ERROR_ACCESS_DENIED);
-                }
-            }
-            if (!::CopyFileW(source.c_str(), destination.c_str(), FALSE))
-                win32::ThrowLastError();
-            ++copied;
-        } while (::FindNextFileW(find.get(), &data));
+        std::unordered_set<std::wstring> readOnly;
+        ForEachEntry(InFolder(target, L"*"), FindExSearchNameMatch,
+                     [&](const WIN32_FIND_DATAW& entry) {
+                         if ((entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0)
+                             readOnly.insert(Folded(entry.cFileName));
+                     });
+        ForEachEntry(InFolder(subfolder, driven_app::kImagePattern), FindExSearchNameMatch,
+                     [&](const WIN32_FIND_DATAW& entry) {
+                         if (!readOnly.empty() && readOnly.count(Folded(entry.cFileName)) != 0)
+                             throw win32::ErrorFailure(ERROR_ACCESS_DENIED);
+                         const std::wstring source = InFolder(subfolder, entry.cFileName);
+                         const std::wstring destination = InFolder(target, entry.cFileName);
+                         if (!::CopyFileW(source.c_str(), destination.c_str(), FALSE))
+                             win32::ThrowLastError();
+                         ++copied;
+                     });
     }
     return copied;
 }
 
-void DeleteFoldersBare(const std::vector<std::wstring>& subfolders) {
-    for (const std::wstring& subfolder : subfolders) {
-        std::vector<std::wstring> files;
-        WIN32_FIND_DATAW data{};
-        {
-            const win32::UniqueFind find =
-                FindFirst(InFolder(subfolder, L"*"), data, FindExSearchNameMatch);
-            do {
-                if (!IsDotEntry(data.cFileName))
-                    files.push_back(InFolder(subfolder, data.cFileName));
-            } while (::FindNextFileW(find.get(), &data));
-        }
-        for (const std::wstring& file : files) {
-            if (!::DeleteFileW(file.c_str()))
-                win32::ThrowLastError();
-        }
-        if (!::RemoveDirectoryW(subfolder.c_str()))
+void DeleteTreesFloor(const std::vector<std::wstring>& folders) {
+    for (const std::wstring& folder : folders) {
+        std::vector<std::wstring> subfolders;
+        ForEachEntry(InFolder(folder, L"*"), FindExSearchNameMatch,
+                     [&](const WIN32_FIND_DATAW& entry) {
+                         const std::wstring path = InFolder(folder, entry.cFileName);
+                         if (IsDirectory(entry.dwFileAttributes))
+                             subfolders.push_back(path);
+                         else if (!::DeleteFileW(path.c_str()))
+                             win32::ThrowLastError();
+                     });
+        DeleteTreesFloor(subfolders);
+        if (!::RemoveDirectoryW(folder.c_str()))
             win32::ThrowLastError();
     }
 }

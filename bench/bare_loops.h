@@ -8,18 +8,18 @@
 // What the tool's procedures take beyond these is their own cost.
 namespace ordovan::bench {
 
-// One listing of the watch folder and one GetFileAttributesW per subfolder; answers how many
-// subfolders hold a lock file.
-int CountLockedBare(std::wstring_view watchFolder);
+// The poll's counting tick as it is defined: one listing of the watch folder for the number of
+// subfolders, a second one to go through them, and one GetFileAttributesW of each one's lock file.
+// Answers how many subfolders hold a lock file.
+int CountLockedFloor(std::wstring_view watchFolder);
 
-// FindFirstFileExW over each subfolder's images and one CopyFileW per image, replacing files of
-// the same name; answers how many files were copied. With checkReadOnly, also one
-// GetFileAttributesW of the file to be replaced before each copy, as the tool makes (Wine's
-// CopyFileW replaces read-only files, Windows' refuses), to show what that look costs by itself.
-int CopyImagesBare(const std::vector<std::wstring>& subfolders, std::wstring_view target,
-                   bool checkReadOnly);
+// Per subfolder: one listing of the target (the copy must refuse to replace a read-only file, and
+// Wine's CopyFileW replaces it without a word, so the names in the target must be known), one
+// listing of the subfolder's images and one CopyFileW per image. Answers how many were copied.
+int CopyImagesFloor(const std::vector<std::wstring>& subfolders, std::wstring_view target);
 
-// Lists each subfolder, DeleteFileW for each file in it, RemoveDirectoryW for the subfolder.
-void DeleteFoldersBare(const std::vector<std::wstring>& subfolders);
+// Removes each folder with everything in it: a listing per folder, DeleteFileW per file,
+// recursion into subfolders, RemoveDirectoryW.
+void DeleteTreesFloor(const std::vector<std::wstring>& folders);
 
 }  // namespace ordovan::bench

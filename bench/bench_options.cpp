@@ -10,11 +10,10 @@ namespace ordovan::bench {
 namespace {
 
 // The count is a 16-bit number in the tool; more lock files than that is a failure of its own.
-constexpr int kMostFolders = 60000;
-constexpr int kMostRuns = 100;
+constexpr int kMostTreeSize = 60000;
+constexpr int kMostRounds = 100;
 // The copying tick is told the count of the tick before in the tool's 16-bit number.
 constexpr int kMostCopySubfolders = 1000;
-constexpr int kMostFiles = 100000;
 constexpr int kMostFileKib = 1024 * 1024;
 constexpr int kMostSpinMs = 60000;
 
@@ -26,35 +25,28 @@ int ParseNumber(std::wstring_view text, int least, int most) {
     return value;
 }
 
-int* NumberOption(BenchOptions& options, std::wstring_view name, int& least, int& most) {
-    least = 1;
-    if (name == L"--runs") {
-        most = kMostRuns;
-        return &options.runs;
-    }
-    if (name == L"--folders") {
-        most = kMostFolders;
-        return &options.folders;
-    }
-    if (name == L"--subfolders") {
-        most = kMostCopySubfolders;
-        return &options.shape.subfolders;
-    }
-    if (name == L"--files") {
-        most = kMostFiles;
-        return &options.shape.filesPerSubfolder;
-    }
-    if (name == L"--file-kib") {
-        most = kMostFileKib;
-        return &options.shape.fileKib;
-    }
-    if (name == L"--idle-ms") {
-        most = kLongestIdleMs;
-        return &options.idleMs;
-    }
-    if (name == L"--ms") {
-        most = kMostSpinMs;
-        return &options.spinMs;
+struct NumberOption {
+    std::wstring_view name;
+    int most;
+    int& (*field)(BenchOptions&);
+};
+
+constexpr NumberOption kNumberOptions[] = {
+    {L"--rounds", kMostRounds, [](BenchOptions& o) -> int& { return o.rounds; }},
+    {L"--delete-rounds", kMostRounds, [](BenchOptions& o) -> int& { return o.deleteRounds; }},
+    {L"--small", kMostTreeSize, [](BenchOptions& o) -> int& { return o.small; }},
+    {L"--large", kMostTreeSize, [](BenchOptions& o) -> int& { return o.large; }},
+    {L"--subfolders", kMostCopySubfolders,
+     [](BenchOptions& o) -> int& { return o.shape.subfolders; }},
+    {L"--file-kib", kMostFileKib, [](BenchOptions& o) -> int& { return o.shape.fileKib; }},
+    {L"--idle-ms", kLongestIdleMs, [](BenchOptions& o) -> int& { return o.idleMs; }},
+    {L"--ms", kMostSpinMs, [](BenchOptions& o) -> int& { return o.spinMs; }},
+};
+
+const NumberOption& FindOption(std::wstring_view name) {
+    for (const NumberOption& option : kNumberOptions) {
+        if (option.name == name)
+            return option;
     }
     throw std::invalid_argument("unknown option");
 }
@@ -69,9 +61,15 @@ BenchOptions ParseOptions(int argc, const wchar_t* const* argv) {
     for (int i = 2; i < argc; i += 2) {
         if (i + 1 >= argc)
             throw std::invalid_argument("option without a value");
-        int least = 0, most = 0;
-        int* value = NumberOption(options, argv[i], least, most);
-        *value = ParseNumber(argv[i + 1], least, most);
+        const NumberOption& option = FindOption(argv[i]);
+        option.field(options) = ParseNumber(argv[i + 1], 1, option.most);
+    }
+    if (options.small >= options.large)
+        throw std::invalid_argument("the small tree must be smaller than the large one");
+    // Every subfolder gets the same number of images.
+    if (options.scenario == L"copy" && (options.small % options.shape.subfolders != 0 ||
+                                        options.large % options.shape.subfolders != 0)) {
+        throw std::invalid_argument("tree sizes must divide among the subfolders");
     }
     return options;
 }

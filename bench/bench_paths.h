@@ -1,15 +1,17 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
-#include "platform/driven_app.h"
-
-// Where the bench works: the tool's own watch folder (the procedures know no other) and a target
-// and work folder of the bench's own on drive C.
+// Where the bench works: a folder of its own under the user's temporary folder. The tool's real
+// watch folder holds exports not yet copied on a practice PC, so the bench never goes near it;
+// Form1 is handed these folders instead.
 namespace ordovan::bench {
 
-inline constexpr std::wstring_view kWatchFolder = driven_app::kWatchFolder;
-inline constexpr std::wstring_view kTargetFolder = L"C:\\OrdovanBench\\Ziel";
-inline constexpr std::wstring_view kSessionFolder = L"C:\\OrdovanBench\\Sitzung";
+// %TEMP%\OrdovanBench\<name>, created by whoever fills it.
+std::wstring BenchFolder(std::wstring_view name);
+
+// The same with a number appended, for trees of different sizes side by side ("PACS1000").
+std::wstring BenchFolder(std::wstring_view name, int number);
 
 }  // namespace ordovan::bench

@@ -1,6 +1,9 @@
 #include "bench/copy_figures.h"
 
-#include <cstdint>
+// Before anything brings in <windows.h>, which maps CopyFile to CopyFileW.
+#include "platform/win32/win32_file_system.h"
+
+#include <array>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -9,103 +12,149 @@
 #include "bench/bench_paths.h"
 #include "bench/figure_report.h"
 #include "bench/stopwatch.h"
-#include "bench/tick_rig.h"
+#include "platform/driven_app.h"
+
+#undef CopyFile
 
 namespace ordovan::bench {
 
 namespace {
 
-struct Samples {
-    std::vector<double> tickEmpty, tickOverwrite;
-    std::vector<double> copyEmpty, copyOverwrite, deletion;
-    std::vector<double> subFolders;
-    int subFolderCalls = 0;
-    std::vector<double> floorCopyEmpty, floorCopyOverwrite, floorCheckedEmpty, floorDelete;
-};
+constexpr std::wstring_view kSourceFolder = L"PACS";
+constexpr std::wstring_view kDeletedFolder = L"Export";
+constexpr std::wstring_view kTargetFolder = L"Ziel";
 
 void Check(bool done, const std::string& what) {
     if (!done)
         throw std::runtime_error(what);
 }
 
-void CheckCopied(const CopyTreeShape& shape) {
-    Check(CountFiles(kTargetFolder) == shape.Files(), "the target lacks copies");
+std::wstring InFolder(std::wstring_view folder, std::wstring_view name) {
+    return std::wstring(folder) + L'\\' + std::wstring(name);
 }
 
-// One copying tick on a fresh tree; the target is as the caller left it.
-void RunCopyingTick(TickRig& rig, const CopyTreeShape& shape, std::vector<double>& tickMs,
-                    std::vector<double>& copyMs, Samples& samples) {
-    MakeCopyTree(shape);
-    SettleVolume(kWatchFolder);
-    // The count of the tick before equals the number of subfolders: this tick copies.
-    rig.form.LockedCount = static_cast<std::int16_t>(shape.subfolders);
-    tickMs.push_back(TimeOneTick(rig));
-    copyMs.push_back(rig.timed.Milliseconds(FileOperation::CopyFile));
-    samples.deletion.push_back(rig.timed.Milliseconds(FileOperation::DeleteFolder));
-    samples.subFolders.push_back(rig.timed.Milliseconds(FileOperation::SubFolders));
-    samples.subFolderCalls = rig.timed.Calls(FileOperation::SubFolders);
-    Check(rig.timed.Calls(FileOperation::CopyFile) == shape.subfolders, "the tick did not copy");
-    Check(ListSubfolders(kWatchFolder).empty(), "the tick left subfolders behind");
-    CheckCopied(shape);
-    FlushFiles(kTargetFolder);
-}
+// One size of tree. The tool's side makes the calls the copying tick and the next-patient
+// sequence make, in their order and with their arguments: one CopyFile per subfolder with
+// "\*.dcm" into the target as the box holds it (with its "\"), overwriting, then one forced
+// DeleteFolder per subfolder. Around them the tick lists the watch folder (a few subfolders) and
+// types keys; neither touches the images.
+class TreeFigures {
+  public:
+    explicit TreeFigures(CopyTreeShape shape)
+        : shape_(shape),
+          source_(BenchFolder(kSourceFolder, shape.files)),
+          deleted_(BenchFolder(kDeletedFolder, shape.files)),
+          target_(BenchFolder(kTargetFolder, shape.files)) {
+        MakeCopyTree(source_, shape_);
+        // Written to the disk once, so that the kernel's write-back of the tree, due 30 s after
+        // it was written, cannot fall into a timed copy.
+        FlushFiles(source_);
+        subfolders_ = ListSubfolders(source_);
+    }
 
-// The bare copy loop; leaves the copies unflushed, as a tick leaves them for its deletion.
-void TimeBareCopy(const std::vector<std::wstring>& subfolders, const CopyTreeShape& shape,
-                  bool checkReadOnly, std::vector<double>& floorMs) {
-    SettleVolume(kWatchFolder);
-    const Stopwatch stopwatch;
-    const int copied = CopyImagesBare(subfolders, kTargetFolder, checkReadOnly);
-    floorMs.push_back(stopwatch.ElapsedMs());
-    Check(copied == shape.Files(), "the bare loop copied too few files");
-}
+    void TimeCopies(int pair) {
+        RunPair(
+            pair,
+            [&] {
+                MakeEmptyFolder(target_);
+                const std::wstring destination = target_ + L'\\';
+                const Stopwatch stopwatch;
+                for (const std::wstring& subfolder : subfolders_)
+                    files_.CopyFile(InFolder(subfolder, driven_app::kImagePattern), destination,
+                                    true);
+                copy_.oursMs.push_back(stopwatch.ElapsedMs());
+                CheckCopied();
+            },
+            [&] {
+                MakeEmptyFolder(target_);
+                const Stopwatch stopwatch;
+                CopyImagesFloor(subfolders_, target_);
+                copy_.floorMs.push_back(stopwatch.ElapsedMs());
+                CheckCopied();
+            });
+    }
 
-void RunFloors(const CopyTreeShape& shape, Samples& samples) {
-    MakeCopyTree(shape);
-    const std::vector<std::wstring> subfolders = ListSubfolders(kWatchFolder);
-    MakeEmptyFolder(kTargetFolder);
-    TimeBareCopy(subfolders, shape, false, samples.floorCopyEmpty);
-    FlushFiles(kTargetFolder);
-    TimeBareCopy(subfolders, shape, false, samples.floorCopyOverwrite);
-    MakeEmptyFolder(kTargetFolder);
-    TimeBareCopy(subfolders, shape, true, samples.floorCheckedEmpty);
-    // Right after a copy, as in the tick.
-    const Stopwatch stopwatch;
-    DeleteFoldersBare(subfolders);
-    samples.floorDelete.push_back(stopwatch.ElapsedMs());
-    FlushFiles(kTargetFolder);
-}
+    void TimeDeletions(int pair) {
+        RunPair(
+            pair,
+            [&] {
+                const std::vector<std::wstring> subfolders = MakeDeletedTree();
+                const Stopwatch stopwatch;
+                for (const std::wstring& subfolder : subfolders)
+                    files_.DeleteFolder(subfolder, true);
+                delete_.oursMs.push_back(stopwatch.ElapsedMs());
+                CheckDeleted();
+            },
+            [&] {
+                const std::vector<std::wstring> subfolders = MakeDeletedTree();
+                const Stopwatch stopwatch;
+                DeleteTreesFloor(subfolders);
+                delete_.floorMs.push_back(stopwatch.ElapsedMs());
+                CheckDeleted();
+            });
+    }
 
-void PrintSamples(const Samples& samples, int subfolders) {
-    PrintFigure("copy_empty", samples.copyEmpty);
-    PrintFigure("copy_overwrite", samples.copyOverwrite);
-    PrintFigure("delete", samples.deletion);
-    PrintFigure("copy_tick_empty", samples.tickEmpty);
-    PrintFigure("copy_tick_overwrite", samples.tickOverwrite);
-    PrintPart("copy_tick", OperationName(FileOperation::SubFolders), samples.subFolders,
-              samples.subFolderCalls);
-    PrintPart("copy_tick", OperationName(FileOperation::DeleteFolder), samples.deletion,
-              subfolders);
-    PrintFigure("copy_floor_empty", samples.floorCopyEmpty);
-    PrintFigure("copy_floor_overwrite", samples.floorCopyOverwrite);
-    PrintFigure("copy_floor_checked_empty", samples.floorCheckedEmpty);
-    PrintFigure("delete_floor", samples.floorDelete);
+    void Print() const {
+        PrintPairs("copy_" + std::to_string(shape_.files), copy_);
+        PrintPairs("delete_" + std::to_string(shape_.files), delete_);
+    }
+
+    void Remove() const {
+        RemoveFolder(source_);
+        RemoveFolder(deleted_);
+        RemoveFolder(target_);
+    }
+
+    const PairSeries& Copies() const { return copy_; }
+    const PairSeries& Deletions() const { return delete_; }
+
+  private:
+    // On the disk, as an export is by the time it is deleted. A tree still in the cache would be
+    // written back by the kernel once 30 s old, and a deletion that meets that write-back waits
+    // for it: under load, making a large tree takes that long.
+    std::vector<std::wstring> MakeDeletedTree() const {
+        MakeCopyTree(deleted_, shape_);
+        FlushFiles(deleted_);
+        return ListSubfolders(deleted_);
+    }
+
+    void CheckCopied() const {
+        Check(CountFiles(target_) == shape_.files, "the target lacks copies");
+    }
+
+    void CheckDeleted() const { Check(ListSubfolders(deleted_).empty(), "subfolders left behind"); }
+
+    const CopyTreeShape shape_;
+    const std::wstring source_, deleted_, target_;
+    std::vector<std::wstring> subfolders_;
+    win32::Win32FileSystem files_;
+    PairSeries copy_, delete_;
+};
+
+CopyTreeShape WithFiles(CopyTreeShape shape, int files) {
+    shape.files = files;
+    return shape;
 }
 
 }  // namespace
 
-void RunCopyFigures(const CopyTreeShape& shape, int runs) {
-    TickRig rig;
-    Samples samples;
-    for (int run = 0; run < runs; ++run) {
-        MakeEmptyFolder(kTargetFolder);
-        RunCopyingTick(rig, shape, samples.tickEmpty, samples.copyEmpty, samples);
-        // The target now holds the same files: the next tick replaces every one of them.
-        RunCopyingTick(rig, shape, samples.tickOverwrite, samples.copyOverwrite, samples);
-        RunFloors(shape, samples);
+void RunCopyFigures(CopyTreeShape shape, int small, int large, int rounds, int deleteRounds) {
+    std::array trees{TreeFigures(WithFiles(shape, small)), TreeFigures(WithFiles(shape, large))};
+    for (int round = 0; round < rounds; ++round) {
+        for (TreeFigures& tree : trees)
+            tree.TimeCopies(round);
     }
-    MakeEmptyFolder(kTargetFolder);
-    PrintSamples(samples, shape.subfolders);
+    for (int round = 0; round < deleteRounds; ++round) {
+        for (TreeFigures& tree : trees)
+            tree.TimeDeletions(round);
+    }
+    const double factor = static_cast<double>(large) / small;
+    for (const TreeFigures& tree : trees) {
+        tree.Print();
+        tree.Remove();
+    }
+    PrintScaling("copy", factor, trees[0].Copies(), trees[1].Copies());
+    PrintScaling("delete", factor, trees[0].Deletions(), trees[1].Deletions());
 }
 
 }  // namespace ordovan::bench

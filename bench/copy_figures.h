@@ -2,13 +2,14 @@
 
 #include "bench/image_trees.h"
 
-// The copying tick (copy, then the next-patient sequence that deletes the copied subfolders),
-// against the floors for copying and deleting the same tree.
+// The copying tick's file work against its floors, on a small and a large tree: the copy of every
+// image subfolder into the target, and the deletion of the copied subfolders that follows in the
+// next-patient sequence.
 namespace ordovan::bench {
 
-// Prints copy_empty, copy_overwrite and delete (the tick's CopyFile and DeleteFolder time),
-// the whole ticks, and the floors copy_floor_empty, copy_floor_overwrite and delete_floor, each
-// over `runs` runs on a tree of the given shape made anew before each of them.
-void RunCopyFigures(const CopyTreeShape& shape, int runs);
+// Prints pairs copy_<n> and delete_<n> for both sizes (images in the tree), and their scaling
+// from the small tree to the large one, over `rounds` rounds of copies and `deleteRounds` rounds
+// of deletions. Every copy goes into an empty target; every deletion gets a tree made anew.
+void RunCopyFigures(CopyTreeShape shape, int small, int large, int rounds, int deleteRounds);
 
 }  // namespace ordovan::bench

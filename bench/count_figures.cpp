@@ -1,11 +1,14 @@
 #include "bench/count_figures.h"
 
+#include <array>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "bench/bare_loops.h"
+#include "bench/bench_paths.h"
 #include "bench/figure_report.h"
 #include "bench/image_trees.h"
 #include "bench/stopwatch.h"
@@ -15,8 +18,9 @@ namespace ordovan::bench {
 
 namespace {
 
-constexpr FileOperation kCountingOperations[] = {FileOperation::SubFolders,
-                                                 FileOperation::GetAttributes};
+constexpr std::wstring_view kCountFolder = L"Zaehlen";
+constexpr std::wstring_view kUnusedTarget = L"ZielZaehlen";
+constexpr std::array kCountingOperations{FileOperation::SubFolders, FileOperation::GetAttributes};
 
 void CheckCount(int counted, int expected) {
     if (counted != expected) {
@@ -25,49 +29,73 @@ void CheckCount(int counted, int expected) {
     }
 }
 
-// "<base>_<subfolders>", so that runs over trees of different sizes stay apart.
-std::string FigureName(std::string_view base, int subfolders) {
-    std::string name(base);
-    name += '_';
-    name += std::to_string(subfolders);
-    return name;
-}
+// One watch folder of its own, with its rig and what was measured on it.
+struct CountTree {
+    explicit CountTree(int size)
+        : subfolders(size),
+          folder(BenchFolder(kCountFolder, size)),
+          rig(folder, BenchFolder(kUnusedTarget)) {
+        MakeCountTree(folder, subfolders);
+    }
+
+    int Locked() const { return (subfolders + 1) / 2; }  // every second one, the first included
+
+    double TimeTick() {
+        // Any count but the number of subfolders makes the tick count rather than copy.
+        rig.form.LockedCount = 0;
+        const double ms = TimeOneTick(rig);
+        CheckCount(rig.form.LockedCount, Locked());
+        for (std::size_t i = 0; i < kCountingOperations.size(); ++i)
+            partMs[i].push_back(rig.timed.Milliseconds(kCountingOperations[i]));
+        return ms;
+    }
+
+    double TimeFloor() const {
+        const Stopwatch stopwatch;
+        const int locked = CountLockedFloor(folder);
+        const double ms = stopwatch.ElapsedMs();
+        CheckCount(locked, Locked());
+        return ms;
+    }
+
+    void Print() const {
+        const std::string name = "count_" + std::to_string(subfolders);
+        PrintPairs(name, pairs);
+        for (std::size_t i = 0; i < kCountingOperations.size(); ++i) {
+            PrintPart(name, OperationName(kCountingOperations[i]), partMs[i],
+                      rig.timed.Calls(kCountingOperations[i]));
+        }
+    }
+
+    const int subfolders;
+    const std::wstring folder;
+    TickRig rig;
+    PairSeries pairs;
+    std::array<std::vector<double>, kCountingOperations.size()> partMs;
+};
 
 }  // namespace
 
-void RunCountFigures(int runs) {
-    const int subfolders = static_cast<int>(ListSubfolders(kWatchFolder).size());
-    const int locked = (subfolders + 1) / 2;  // every second one, the first included
-    if (subfolders == 0)
-        throw std::runtime_error("the watch folder holds no subfolder");
-    const std::string tickName = FigureName("count_tick", subfolders);
-    SettleVolume(kWatchFolder);
-    TickRig rig;
-    std::vector<double> tickMs, floorMs;
-    std::vector<std::vector<double>> partMs(std::size(kCountingOperations));
-    std::vector<int> partCalls(std::size(kCountingOperations));
-    // A first tick that is not timed: every run after it finds the tree in the cache.
-    TimeOneTick(rig);
-    for (int run = 0; run < runs; ++run) {
-        // Any count but the number of subfolders makes the tick count rather than copy.
-        rig.form.LockedCount = 0;
-        tickMs.push_back(TimeOneTick(rig));
-        CheckCount(rig.form.LockedCount, locked);
-        for (std::size_t i = 0; i < std::size(kCountingOperations); ++i) {
-            partMs[i].push_back(rig.timed.Milliseconds(kCountingOperations[i]));
-            partCalls[i] = rig.timed.Calls(kCountingOperations[i]);
-        }
-
-        const Stopwatch stopwatch;
-        const int bareCount = CountLockedBare(kWatchFolder);
-        floorMs.push_back(stopwatch.ElapsedMs());
-        CheckCount(bareCount, locked);
+void RunCountFigures(int small, int large, int rounds) {
+    // Each on the heap: the rig's window system holds on to its form.
+    const std::array trees{std::make_unique<CountTree>(small), std::make_unique<CountTree>(large)};
+    // Neither is timed: every pair after them finds its tree in the cache.
+    for (const auto& tree : trees) {
+        tree->TimeTick();
+        tree->TimeFloor();
+        tree->partMs = {};
     }
-    PrintFigure(tickName, tickMs);
-    for (std::size_t i = 0; i < std::size(kCountingOperations); ++i) {
-        PrintPart(tickName, OperationName(kCountingOperations[i]), partMs[i], partCalls[i]);
+    for (int round = 0; round < rounds; ++round) {
+        for (const auto& tree : trees)
+            RunPair(
+                round, [&] { tree->pairs.oursMs.push_back(tree->TimeTick()); },
+                [&] { tree->pairs.floorMs.push_back(tree->TimeFloor()); });
     }
-    PrintFigure(FigureName("count_floor", subfolders), floorMs);
+    for (const auto& tree : trees) {
+        tree->Print();
+        RemoveFolder(tree->folder);
+    }
+    PrintScaling("count", static_cast<double>(large) / small, trees[0]->pairs, trees[1]->pairs);
 }
 
 }  // namespace ordovan::bench

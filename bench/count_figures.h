@@ -1,10 +1,10 @@
 #pragma once
 
-// The counting tick over the tree in the watch folder, against its floor.
+// The counting tick against its floor, on a small and a large watch folder.
 namespace ordovan::bench {
 
-// Prints count_tick_<n> (one whole tick that counts) and count_floor_<n> (one listing and one
-// GetFileAttributesW per subfolder) for the n subfolders present, each over `runs` runs.
-void RunCountFigures(int runs);
+// Prints pairs count_<n> for both sizes (subfolders), the parts of the tick's time, and the
+// scaling from the small to the large one, over `rounds` rounds.
+void RunCountFigures(int small, int large, int rounds);
 
 }  // namespace ordovan::bench

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <stdexcept>
 
 namespace ordovan::bench {
 
@@ -17,20 +18,65 @@ int Length(std::string_view text) {
     return static_cast<int>(text.size());
 }
 
-}  // namespace
-
-double Median(std::vector<double> values) {
-    if (values.empty())
-        return 0.0;
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2.0;
+double At(const std::vector<double>& sorted, double share) {
+    const double rank = share * static_cast<double>(sorted.size() - 1);
+    const auto below = static_cast<std::size_t>(rank);
+    const std::size_t above = std::min(below + 1, sorted.size() - 1);
+    const double weight = rank - static_cast<double>(below);
+    return sorted[below] + (sorted[above] - sorted[below]) * weight;
 }
 
-void PrintFigure(std::string_view name, const std::vector<double>& runsMs) {
-    std::printf("figure %.*s %.3f", Length(name), name.data(), Median(runsMs));
+std::vector<double> Quotients(const std::vector<double>& numerators,
+                              const std::vector<double>& denominators) {
+    if (numerators.size() != denominators.size())
+        throw std::logic_error("series of different lengths");
+    std::vector<double> quotients;
+    for (std::size_t i = 0; i < numerators.size(); ++i)
+        quotients.push_back(numerators[i] / denominators[i]);
+    return quotients;
+}
+
+void PrintRuns(const std::vector<double>& runsMs) {
     for (const double ms : runsMs)
         std::printf(" %.3f", ms);
+}
+
+}  // namespace
+
+Quartiles QuartilesOf(std::vector<double> values) {
+    if (values.empty())
+        return {};
+    std::sort(values.begin(), values.end());
+    return {At(values, 0.25), At(values, 0.5), At(values, 0.75)};
+}
+
+double Median(std::vector<double> values) {
+    return QuartilesOf(std::move(values)).median;
+}
+
+std::vector<double> PairSeries::Ratios() const {
+    return Quotients(oursMs, floorMs);
+}
+
+void PrintPairs(std::string_view figure, const PairSeries& series) {
+    const Quartiles ratio = QuartilesOf(series.Ratios());
+    std::printf("pairs %.*s %zu %.3f %.3f %.4f %.4f %.4f", Length(figure), figure.data(),
+                series.oursMs.size(), Median(series.oursMs), Median(series.floorMs), ratio.q1,
+                ratio.median, ratio.q3);
+    EndLine();
+    std::printf("runs %.*s ours", Length(figure), figure.data());
+    PrintRuns(series.oursMs);
+    std::printf(" floor");
+    PrintRuns(series.floorMs);
+    EndLine();
+}
+
+void PrintScaling(std::string_view figure, double factor, const PairSeries& small,
+                  const PairSeries& large) {
+    const Quartiles ours = QuartilesOf(Quotients(large.oursMs, small.oursMs));
+    const double floor = Median(Quotients(large.floorMs, small.floorMs));
+    std::printf("scaling %.*s %.2f %.3f %.3f %.3f %.3f", Length(figure), figure.data(), factor,
+                ours.q1, ours.median, ours.q3, floor);
     EndLine();
 }
 
@@ -44,11 +90,6 @@ void PrintPart(std::string_view figure, std::string_view operation,
 void PrintValue(std::string_view name, double value, std::string_view unit) {
     std::printf("value %.*s %.3f %.*s", Length(name), name.data(), value, Length(unit),
                 unit.data());
-    EndLine();
-}
-
-void PrintNote(std::string_view text) {
-    std::printf("# %.*s", Length(text), text.data());
     EndLine();
 }
 

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "bench/bench_paths.h"
+#include "platform/driven_app.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/last_error.h"
 
@@ -37,7 +37,7 @@ std::string PseudoRandomBytes(std::size_t size, std::uint64_t seed) {
     return bytes;
 }
 
-void WriteFileBytes(const std::wstring& path, std::string_view bytes, bool flush) {
+void WriteFileBytes(const std::wstring& path, std::string_view bytes) {
     const win32::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
                                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
@@ -47,8 +47,6 @@ void WriteFileBytes(const std::wstring& path, std::string_view bytes, bool flush
                      nullptr)) {
         win32::ThrowLastError();
     }
-    if (flush && !::FlushFileBuffers(file.get()))
-        win32::ThrowLastError();
 }
 
 std::wstring Numbered(std::wstring_view prefix, int number, int digits) {
@@ -64,41 +62,44 @@ std::wstring InFolder(std::wstring_view folder, std::wstring_view name) {
 
 }  // namespace
 
-void MakeEmptyFolder(std::wstring_view folder) {
-    const fs::path path(folder);
-    fs::remove_all(path);
-    fs::create_directories(path);
+void RemoveFolder(std::wstring_view folder) {
+    fs::remove_all(fs::path(folder));
 }
 
-void MakeCountTree(int subfolders) {
-    MakeEmptyFolder(kWatchFolder);
+void MakeEmptyFolder(std::wstring_view folder) {
+    RemoveFolder(folder);
+    fs::create_directories(fs::path(folder));
+}
+
+void MakeCountTree(std::wstring_view root, int subfolders) {
+    MakeEmptyFolder(root);
     for (int i = 0; i < subfolders; ++i) {
-        const std::wstring folder = InFolder(kWatchFolder, Numbered(L"S", i + 1, 5));
+        const std::wstring folder = InFolder(root, Numbered(L"S", i + 1, 5));
         fs::create_directory(folder);
         WriteFileBytes(InFolder(folder, L"IM00001.dcm"),
-                       PseudoRandomBytes(kSmallImageBytes, static_cast<std::uint64_t>(i)), false);
+                       PseudoRandomBytes(kSmallImageBytes, static_cast<std::uint64_t>(i)));
         if (i % 2 == 0)
-            WriteFileBytes(InFolder(folder, kLockFileName), "", false);
+            WriteFileBytes(InFolder(folder, kLockFileName), "");
     }
 }
 
-void MakeCopyTree(const CopyTreeShape& shape) {
-    MakeEmptyFolder(kWatchFolder);
+void MakeCopyTree(std::wstring_view root, const CopyTreeShape& shape) {
+    MakeEmptyFolder(root);
     const std::size_t fileBytes = static_cast<std::size_t>(shape.fileKib) * kBytesPerKib;
     for (int s = 0; s < shape.subfolders; ++s) {
-        const std::wstring folder = InFolder(kWatchFolder, Numbered(L"S", s + 1, 3));
+        const std::wstring folder = InFolder(root, Numbered(L"S", s + 1, 3));
         fs::create_directory(folder);
-        for (int f = 0; f < shape.filesPerSubfolder; ++f) {
+        for (int f = 0; f < shape.FilesPerSubfolder(); ++f) {
             // Names unique across subfolders: all of them land in one target folder.
             const std::wstring name = Numbered(L"S", s + 1, 3) + Numbered(L"I", f + 1, 5) + L".dcm";
             const auto seed = static_cast<std::uint64_t>(s) * 100000u + static_cast<unsigned>(f);
-            WriteFileBytes(InFolder(folder, name), PseudoRandomBytes(fileBytes, seed), true);
+            WriteFileBytes(InFolder(folder, name), PseudoRandomBytes(fileBytes, seed));
         }
     }
 }
 
 void FlushFiles(std::wstring_view folder) {
-    for (const auto& entry : fs::directory_iterator(fs::path(folder))) {
+    for (const auto& entry : fs::recursive_directory_iterator(fs::path(folder))) {
         if (!entry.is_regular_file())
             continue;
         const win32::UniqueFile file(::CreateFileW(entry.path().c_str(), GENERIC_WRITE,
@@ -107,17 +108,6 @@ void FlushFiles(std::wstring_view folder) {
         if (!file || !::FlushFileBuffers(file.get()))
             win32::ThrowLastError();
     }
-}
-
-void SettleVolume(std::wstring_view folder) {
-    // Flushing a folder makes the file system commit its journal, and with it every change
-    // pending on the volume.
-    const win32::UniqueFile handle(
-        ::CreateFileW(std::wstring(folder).c_str(), GENERIC_READ | GENERIC_WRITE,
-                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!handle || !::FlushFileBuffers(handle.get()))
-        win32::ThrowLastError();
 }
 
 std::vector<std::wstring> ListSubfolders(std::wstring_view folder) {

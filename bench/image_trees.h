@@ -6,33 +6,32 @@
 
 // The folder trees the figures run on. Made outside every timed part; the same shape and the same
 // bytes every time, so that a tree made again after a tick deleted it is the tree measured before.
+// Unless flushed, a tree stays in the kernel's cache, and the kernel writes it back once 30 s old.
 namespace ordovan::bench {
 
 struct CopyTreeShape {
     int subfolders = 4;
-    int filesPerSubfolder = 250;
-    int fileKib = 512;
+    int files = 1000;  // over all subfolders
+    int fileKib = 32;
 
-    int Files() const { return subfolders * filesPerSubfolder; }
+    int FilesPerSubfolder() const { return files / subfolders; }
 };
 
-// A fresh watch folder with that many image subfolders, each holding one small image, every
-// second one also a LOCK.LCK.
-void MakeCountTree(int subfolders);
+// A fresh folder with that many image subfolders, each holding one small image, every second one
+// (the first included) also a LOCK.LCK.
+void MakeCountTree(std::wstring_view folder, int subfolders);
 
-// A fresh watch folder holding the images to copy, written to the disk (not only to the cache),
-// so that no write-back of them runs during a timed part.
-void MakeCopyTree(const CopyTreeShape& shape);
+// A fresh folder holding the images to copy, their names unique across subfolders.
+void MakeCopyTree(std::wstring_view folder, const CopyTreeShape& shape);
 
 // Removes the folder with all its content when it exists, and creates it empty.
 void MakeEmptyFolder(std::wstring_view folder);
 
-// Writes every file lying directly in the folder to the disk.
-void FlushFiles(std::wstring_view folder);
+// Removes the folder with all its content when it exists.
+void RemoveFolder(std::wstring_view folder);
 
-// Commits to the disk what the file system still holds back of earlier work on the folder's
-// volume (freed blocks of deleted files above all), so that it is not done during a timed part.
-void SettleVolume(std::wstring_view folder);
+// Writes every file lying directly in the subfolders of the folder to the disk.
+void FlushFiles(std::wstring_view folder);
 
 // Full paths of the folder's direct subfolders.
 std::vector<std::wstring> ListSubfolders(std::wstring_view folder);

@@ -6,7 +6,6 @@
 #include "bench/copy_figures.h"
 #include "bench/count_figures.h"
 #include "bench/helper_modes.h"
-#include "bench/image_trees.h"
 #include "bench/process_figures.h"
 #include "platform/failure.h"
 
@@ -17,19 +16,16 @@ namespace {
 using namespace ordovan::bench;
 
 constexpr char kUsage[] =
-    "usage: ordovan_bench count-tree|count|copy-tree|copy|process [--runs N] [--folders N]\n"
-    "       [--subfolders N] [--files N] [--file-kib N] [--idle-ms N]\n";
+    "usage: ordovan_bench count|copy|process [--rounds N] [--delete-rounds N]\n"
+    "       [--small N] [--large N] [--subfolders N] [--file-kib N] [--idle-ms N]\n";
 
 int RunScenario(const BenchOptions& options) {
     const std::wstring& scenario = options.scenario;
-    if (scenario == L"count-tree") {
-        MakeCountTree(options.folders);
-    } else if (scenario == L"count") {
-        RunCountFigures(options.runs);
-    } else if (scenario == L"copy-tree") {
-        MakeCopyTree(options.shape);
+    if (scenario == L"count") {
+        RunCountFigures(options.small, options.large, options.rounds);
     } else if (scenario == L"copy") {
-        RunCopyFigures(options.shape, options.runs);
+        RunCopyFigures(options.shape, options.small, options.large, options.rounds,
+                       options.deleteRounds);
     } else if (scenario == L"process") {
         RunProcessFigures(options.idleMs);
     } else if (scenario == L"spin") {

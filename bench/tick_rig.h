@@ -1,8 +1,8 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
-#include "bench/bench_paths.h"
 #include "bench/timed_file_system.h"
 #include "platform/win32/win32_file_system.h"
 #include "tests/fake_error_log.h"
@@ -15,9 +15,10 @@
 namespace ordovan::bench {
 
 struct TickRig {
-    TickRig() {
+    TickRig(std::wstring_view watchFolder, std::wstring_view target)
+        : form{window, timed, log, watchFolder} {
         window.Attach(form);
-        window.target = std::wstring(kTargetFolder) + L'\\';
+        window.target = std::wstring(target) + L'\\';
     }
     TickRig(const TickRig&) = delete;
     TickRig& operator=(const TickRig&) = delete;
@@ -26,7 +27,7 @@ struct TickRig {
     TimedFileSystem timed{files};
     test::FakeWindowSystem window{form1::kPollIntervalMs};
     test::FakeErrorLog log;
-    Form1 form{window, timed, log, kWatchFolder};
+    Form1 form;
 };
 
 // Runs one tick, answers its wall time in ms. A tick that logged a failure did not do the work
