@@ -16,6 +16,8 @@ constexpr DWORD kHandledPollMs = 5;
 // The spot of the receiving window repainted to learn that the keys before it are handled: one
 // pixel, not erased, so that the user sees nothing of it.
 constexpr RECT kPaintSpot{0, 0, 1, 1};
+// How often the spot is painted before the keys count as handled (why two: WaitUntilHandled).
+constexpr int kPaintRounds = 2;
 
 struct Modifier {
     WORD virtualKey;
@@ -134,17 +136,30 @@ HWND KeyReceiver(DWORD receiverThread, HWND foreground) {
     return foreground;
 }
 
-// A thread gets its paint messages only once no sent, posted or input message is left for it,
-// and handles its messages one after the other. So when a spot of the receiving window,
-// invalidated after the keys were sent, has been painted, the receiver has taken and handled
-// every key before it. (Answers to sent messages would prove nothing: they come before input.)
-void WaitUntilHandled(HWND receiver, ULONGLONG deadline, const IdleWait& idle) {
+// Answers false when the receiver did not paint the spot before the deadline, or our window was
+// closed meanwhile.
+bool WaitUntilPainted(HWND receiver, ULONGLONG deadline, const IdleWait& idle) {
     if (!::InvalidateRect(receiver, &kPaintSpot, FALSE))
-        return;  // the window is gone
+        return false;  // the window is gone
     while (::GetUpdateRect(receiver, nullptr, FALSE)) {
         const DWORD left = MillisecondsUntil(deadline);
         if (left == 0 || !idle(std::min(left, kHandledPollMs)))
-            return;  // hung, or our window closed: the tool must not freeze with it
+            return false;  // hung, or our window closed: the tool must not freeze with it
+    }
+    return true;
+}
+
+// A thread gets its paint messages only once no sent, posted or input message is left for it,
+// and handles its messages one after the other. So a paint message the receiver takes after the
+// keys were sent proves it has taken and handled every key. (Answers to sent messages would prove
+// nothing: they come before input.) One painted spot is not yet that proof: the receiver may have
+// taken a paint message of its own just before the keys came and painted the spot with it. That
+// paint ends with the region empty, so the spot painted a second time needs a paint message taken
+// after the first one was painted, and with it after the keys.
+void WaitUntilHandled(HWND receiver, ULONGLONG deadline, const IdleWait& idle) {
+    for (int round = 0; round < kPaintRounds; ++round) {
+        if (!WaitUntilPainted(receiver, deadline, idle))
+            return;
     }
 }
 
