@@ -357,9 +357,10 @@ void MainWindow::SendKeys(const std::vector<KeyStroke>& strokes, bool wait) {
 }
 
 void MainWindow::KeepAwake(bool awake) {
-    // Neither sleep nor the screen lock while a run goes on: a locked workstation takes no
-    // synthesized keys, and an export can take minutes without one. A failure here changes
-    // nothing about the run, so it is not one of the run's failures.
+    // Neither system sleep nor the display going dark while a run goes on: an export can take
+    // minutes without a key. A screen lock the user has set up still comes (this request does not
+    // stop it), and a locked workstation takes no synthesized keys. A failure here changes nothing
+    // about the run, so it is not one of the run's failures.
     ::SetThreadExecutionState(awake ? ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED
                                     : ES_CONTINUOUS);
 }
