@@ -11,7 +11,7 @@ namespace {
 
 constexpr std::array<std::string_view, kFileOperationCount> kOperationNames{
     "SubFolders", "CopyFile",     "ListFiles",      "DeleteFolder", "FolderExists",
-    "FileExists", "CreateFolder", "CreateTextFile", "AppendLine",   "GetAttributes",
+    "FileExists", "CreateFolder", "CreateTextFile", "AppendLine",
 };
 
 }  // namespace
@@ -96,11 +96,6 @@ void TimedFileSystem::CreateTextFile(std::wstring_view path) {
 void TimedFileSystem::AppendLine(std::wstring_view path, std::wstring_view line) {
     const Timing timing(AccountOf(FileOperation::AppendLine));
     inner_.AppendLine(path, line);
-}
-
-std::uint32_t TimedFileSystem::GetAttributes(std::wstring_view path) {
-    const Timing timing(AccountOf(FileOperation::GetAttributes));
-    return inner_.GetAttributes(path);
 }
 
 }  // namespace ordovan::bench

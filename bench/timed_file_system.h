@@ -22,9 +22,8 @@ enum class FileOperation {
     CreateFolder,
     CreateTextFile,
     AppendLine,
-    GetAttributes,
 };
-inline constexpr std::size_t kFileOperationCount = 10;
+inline constexpr std::size_t kFileOperationCount = 9;
 
 std::string_view OperationName(FileOperation operation);
 
@@ -46,7 +45,6 @@ class TimedFileSystem final : public FileSystem {
     void CreateFolder(std::wstring_view path) override;
     void CreateTextFile(std::wstring_view path) override;
     void AppendLine(std::wstring_view path, std::wstring_view line) override;
-    std::uint32_t GetAttributes(std::wstring_view path) override;
 
   private:
     struct Account {

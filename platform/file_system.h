@@ -10,8 +10,6 @@
 // one to make any operation fail on demand.
 namespace ordovan {
 
-inline constexpr std::uint32_t kDirectoryAttribute = 0x10;  // FILE_ATTRIBUTE_DIRECTORY
-
 // Which folder it is, whatever its name: a folder removed and made anew under the same name is
 // another folder.
 struct FolderIdentity {
@@ -61,6 +59,8 @@ class FileSystem {
     virtual void DeleteFolder(std::wstring_view folder, bool force) = 0;
 
     virtual bool FolderExists(std::wstring_view path) = 0;
+    // True only for an existing file; false for a folder, and for a path that is missing or whose
+    // attributes cannot be read.
     virtual bool FileExists(std::wstring_view path) = 0;
     virtual void CreateFolder(std::wstring_view path) = 0;
 
@@ -70,9 +70,6 @@ class FileSystem {
     // Appends the line and CR LF to the text file, converted to the system's ANSI code page;
     // creates the file when it is missing. Nothing stays open afterwards.
     virtual void AppendLine(std::wstring_view path, std::wstring_view line) = 0;
-
-    // The path's attribute bits. Fails when the path does not exist.
-    virtual std::uint32_t GetAttributes(std::wstring_view path) = 0;
 };
 
 }  // namespace ordovan

@@ -39,8 +39,7 @@ class FailingFileSystem final : public FileSystem {
         FileExists,
         CreateFolder,
         CreateTextFile,
-        AppendLine,
-        GetAttributes
+        AppendLine
     };
     struct Call {
         Operation operation;
@@ -101,10 +100,6 @@ class FailingFileSystem final : public FileSystem {
     void AppendLine(std::wstring_view path, std::wstring_view line) override {
         Enter(Operation::AppendLine, path);
         real_.AppendLine(path, line);
-    }
-    std::uint32_t GetAttributes(std::wstring_view path) override {
-        Enter(Operation::GetAttributes, path);
-        return real_.GetAttributes(path);
     }
 
   private:

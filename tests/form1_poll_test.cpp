@@ -180,7 +180,7 @@ TEST_F(PollTest, CountingReadsOneAttributeSetPerSubfolderAndCopiesNothing) {
     std::size_t attributeReads = 0;
     for (const auto& call : files.Calls()) {
         EXPECT_NE(call.operation, FileOperation::CopyFile);
-        if (call.operation == FileOperation::GetAttributes)
+        if (call.operation == FileOperation::FileExists)
             ++attributeReads;
     }
     EXPECT_EQ(attributeReads, 3u);
@@ -210,7 +210,7 @@ TEST_F(PollTest, CountLeftFromAnEarlierRunIsComparedBeforeAnyLockIsLookedAt) {
 
     EXPECT_TRUE(InTarget(L"1.dcm"));
     EXPECT_TRUE(InTarget(L"2.dcm"));
-    EXPECT_FALSE(files.WasCalled(FileOperation::GetAttributes));
+    EXPECT_FALSE(files.WasCalled(FileOperation::FileExists));
 }
 
 TEST_F(PollTest, EmptyWatchFolderHandsOverAtEveryTickAbout34SecondsApart) {

@@ -272,9 +272,6 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
     void AppendLine(std::wstring_view path, std::wstring_view line) override {
         CaughtUp().AppendLine(path, line);
     }
-    std::uint32_t GetAttributes(std::wstring_view path) override {
-        return CaughtUp().GetAttributes(path);
-    }
 
   private:
     struct PendingLock {

@@ -16,12 +16,10 @@ inline constexpr std::wstring_view kStubWatchFolder = L"X:\\Stub\\PACS";
 class StubFileSystem final : public FileSystem {
   public:
     std::vector<std::wstring> subfolders;
-    std::uint32_t attributes = 0;
     int copies = 0;
     int deletions = 0;
 
     std::vector<std::wstring> SubFolders(std::wstring_view) override { return subfolders; }
-    std::uint32_t GetAttributes(std::wstring_view) override { return attributes; }
     FolderFiles CopyFile(std::wstring_view, std::wstring_view, bool) override {
         ++copies;
         return {};

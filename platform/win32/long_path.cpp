@@ -12,6 +12,7 @@ constexpr std::wstring_view kExtendedPrefix = L"\\\\?\\";
 constexpr std::wstring_view kExtendedUncPrefix = L"\\\\?\\UNC\\";
 constexpr std::wstring_view kDevicePrefixes[] = {L"\\\\?\\", L"\\\\.\\", L"\\??\\"};
 constexpr std::wstring_view kUncPrefix = L"\\\\";
+constexpr DWORD kUsualPathLength = MAX_PATH;
 
 bool IsDeviceForm(std::wstring_view path) {
     for (const std::wstring_view prefix : kDevicePrefixes) {
@@ -46,20 +47,22 @@ std::wstring ExtendedLengthPath(std::wstring_view path) {
     if (path.empty() || IsDeviceForm(path))
         return std::wstring(path);
     const std::wstring input(path);
-    // Asked twice: first for the length, then for the text; a path that grew in between (the
-    // current folder changed) is asked for again.
+    // The usual path fits the first buffer, so one call does for nearly every path (the count
+    // asks for every subfolder's lock file). A longer one is asked for again at the length the
+    // answer names, and again if it grew in between (the current folder changed).
     std::wstring full;
-    DWORD needed = ::GetFullPathNameW(input.c_str(), 0, nullptr, nullptr);
-    while (needed != 0) {
-        full.resize(needed);
-        const DWORD length = ::GetFullPathNameW(input.c_str(), needed, full.data(), nullptr);
-        if (length < needed) {
+    DWORD capacity = kUsualPathLength;
+    for (;;) {
+        full.resize(capacity);
+        const DWORD length = ::GetFullPathNameW(input.c_str(), capacity, full.data(), nullptr);
+        if (length == 0)
+            ThrowLastError();
+        if (length < capacity) {
             full.resize(length);
             return ExtendedLengthForm(full);
         }
-        needed = length;
+        capacity = length;  // the length needed, its terminator included
     }
-    ThrowLastError();
 }
 
 }  // namespace ordovan::win32

@@ -66,27 +66,34 @@ std::uint64_t Combine(DWORD high, DWORD low) {
     return (std::uint64_t{high} << 32) | low;
 }
 
-// Every entry the platform matches for the pattern, "." and ".." left out. A pattern that matches
-// nothing at all yields an empty list; a folder that cannot be searched is a failure.
-std::vector<Entry> FindEntries(const std::wstring& pattern, FINDEX_SEARCH_OPS search) {
-    std::vector<Entry> entries;
+// Calls `visit` with every entry the platform matches for the pattern, "." and ".." left out. A
+// pattern that matches nothing at all visits nothing; a folder that cannot be searched is a
+// failure.
+template <typename Visit>
+void ForEachEntry(const std::wstring& pattern, FINDEX_SEARCH_OPS search, Visit visit) {
     WIN32_FIND_DATAW data{};
     UniqueFind find(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, search, nullptr,
                                        FIND_FIRST_EX_LARGE_FETCH));
     if (!find) {
         if (::GetLastError() == ERROR_FILE_NOT_FOUND)
-            return entries;
+            return;
         ThrowLastError();
     }
     do {
         if (!IsDotEntry(data))
-            entries.push_back(
-                {data.cFileName, data.dwFileAttributes,
-                 Combine(data.nFileSizeHigh, data.nFileSizeLow),
-                 Combine(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime)});
+            visit(data);
     } while (::FindNextFileW(find.get(), &data));
     if (::GetLastError() != ERROR_NO_MORE_FILES)
         ThrowLastError();
+}
+
+std::vector<Entry> FindEntries(const std::wstring& pattern, FINDEX_SEARCH_OPS search) {
+    std::vector<Entry> entries;
+    ForEachEntry(pattern, search, [&](const WIN32_FIND_DATAW& data) {
+        entries.push_back(
+            {data.cFileName, data.dwFileAttributes, Combine(data.nFileSizeHigh, data.nFileSizeLow),
+             Combine(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime)});
+    });
     return entries;
 }
 
@@ -265,19 +272,23 @@ UniqueFile OpenFile(std::wstring_view path, DWORD access, DWORD disposition) {
 
 std::vector<std::wstring> Win32FileSystem::SubFolders(std::wstring_view folder) {
     const std::wstring path = ExtendedLengthPath(folder);
-    const std::vector<Entry> entries =
-        FindEntries(Join(path, kAllEntries), FindExSearchLimitToDirectories);
+    std::vector<std::wstring> folders;
+    bool anyEntry = false;
+    // Straight from the search into the caller's names: the count lists the watch folder twice
+    // per tick, and it may hold thousands of subfolders.
+    ForEachEntry(Join(path, kAllEntries), FindExSearchLimitToDirectories,
+                 [&](const WIN32_FIND_DATAW& data) {
+                     anyEntry = true;
+                     // The directory limit is only a hint to the file system; files can still
+                     // come back. Named as the caller named the folder, which compares them with
+                     // its own paths.
+                     if (IsDirectory(data.dwFileAttributes))
+                         folders.push_back(Join(folder, data.cFileName));
+                 });
     // A drive root has no "." entry, so an empty one matches nothing; a missing folder must still
     // fail.
-    if (entries.empty() && !FolderExists(folder))
+    if (!anyEntry && !FolderExists(folder))
         throw ErrorFailure(ERROR_PATH_NOT_FOUND);
-    std::vector<std::wstring> folders;
-    for (const Entry& entry : entries) {
-        // The directory limit is only a hint to the file system; files can still come back.
-        // Named as the caller named the folder, which compares them with its own paths.
-        if (IsDirectory(entry.attributes))
-            folders.push_back(Join(folder, entry.name));
-    }
     return folders;
 }
 
@@ -351,10 +362,6 @@ void Win32FileSystem::AppendLine(std::wstring_view path, std::wstring_view line)
     // A disk file takes fewer bytes than offered only when the disk is full.
     if (written != size)
         throw ErrorFailure(ERROR_DISK_FULL);
-}
-
-std::uint32_t Win32FileSystem::GetAttributes(std::wstring_view path) {
-    return AttributesOrThrow(ExtendedLengthPath(path));
 }
 
 }  // namespace ordovan::win32

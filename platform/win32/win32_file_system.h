@@ -19,7 +19,6 @@ class Win32FileSystem final : public FileSystem {
     void CreateFolder(std::wstring_view path) override;
     void CreateTextFile(std::wstring_view path) override;
     void AppendLine(std::wstring_view path, std::wstring_view line) override;
-    std::uint32_t GetAttributes(std::wstring_view path) override;
 };
 
 }  // namespace ordovan::win32
