@@ -77,44 +77,39 @@ int CountLockedFloor(std::wstring_view watchFolder) {
     return locked;
 }
 
-int CopyImagesFloor(const std::vector<std::wstring>& subfolders, std::wstring_view target) {
+int CopyImagesFloor(std::wstring_view subfolder, std::wstring_view target) {
+    std::unordered_set<std::wstring> readOnly;
+    ForEachEntry(InFolder(target, L"*"), FindExSearchNameMatch, [&](const WIN32_FIND_DATAW& entry) {
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0)
+            readOnly.insert(Folded(entry.cFileName));
+    });
     int copied = 0;
-    for (const std::wstring& subfolder : subfolders) {
-        std::unordered_set<std::wstring> readOnly;
-        ForEachEntry(InFolder(target, L"*"), FindExSearchNameMatch,
-                     [&](const WIN32_FIND_DATAW& entry) {
-                         if ((entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0)
-                             readOnly.insert(Folded(entry.cFileName));
-                     });
-        ForEachEntry(InFolder(subfolder, driven_app::kImagePattern), FindExSearchNameMatch,
-                     [&](const WIN32_FIND_DATAW& entry) {
-                         if (!readOnly.empty() && readOnly.count(Folded(entry.cFileName)) != 0)
-                             throw win32::ErrorFailure(ERROR_ACCESS_DENIED);
-                         const std::wstring source = InFolder(subfolder, entry.cFileName);
-                         const std::wstring destination = InFolder(target, entry.cFileName);
-                         if (!::CopyFileW(source.c_str(), destination.c_str(), FALSE))
-                             win32::ThrowLastError();
-                         ++copied;
-                     });
-    }
+    ForEachEntry(InFolder(subfolder, driven_app::kImagePattern), FindExSearchNameMatch,
+                 [&](const WIN32_FIND_DATAW& entry) {
+                     if (!readOnly.empty() && readOnly.count(Folded(entry.cFileName)) != 0)
+                         throw win32::ErrorFailure(ERROR_ACCESS_DENIED);
+                     const std::wstring source = InFolder(subfolder, entry.cFileName);
+                     const std::wstring destination = InFolder(target, entry.cFileName);
+                     if (!::CopyFileW(source.c_str(), destination.c_str(), FALSE))
+                         win32::ThrowLastError();
+                     ++copied;
+                 });
     return copied;
 }
 
-void DeleteTreesFloor(const std::vector<std::wstring>& folders) {
-    for (const std::wstring& folder : folders) {
-        std::vector<std::wstring> subfolders;
-        ForEachEntry(InFolder(folder, L"*"), FindExSearchNameMatch,
-                     [&](const WIN32_FIND_DATAW& entry) {
-                         const std::wstring path = InFolder(folder, entry.cFileName);
-                         if (IsDirectory(entry.dwFileAttributes))
-                             subfolders.push_back(path);
-                         else if (!::DeleteFileW(path.c_str()))
-                             win32::ThrowLastError();
-                     });
-        DeleteTreesFloor(subfolders);
-        if (!::RemoveDirectoryW(folder.c_str()))
+void DeleteTreeFloor(const std::wstring& folder) {
+    std::vector<std::wstring> subfolders;
+    ForEachEntry(InFolder(folder, L"*"), FindExSearchNameMatch, [&](const WIN32_FIND_DATAW& entry) {
+        const std::wstring path = InFolder(folder, entry.cFileName);
+        if (IsDirectory(entry.dwFileAttributes))
+            subfolders.push_back(path);
+        else if (!::DeleteFileW(path.c_str()))
             win32::ThrowLastError();
-    }
+    });
+    for (const std::wstring& subfolder : subfolders)
+        DeleteTreeFloor(subfolder);
+    if (!::RemoveDirectoryW(folder.c_str()))
+        win32::ThrowLastError();
 }
 
 }  // namespace ordovan::bench

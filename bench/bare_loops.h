@@ -13,13 +13,14 @@ namespace ordovan::bench {
 // Answers how many subfolders hold a lock file.
 int CountLockedFloor(std::wstring_view watchFolder);
 
-// Per subfolder: one listing of the target (the copy must refuse to replace a read-only file, and
-// Wine's CopyFileW replaces it without a word, so the names in the target must be known), one
-// listing of the subfolder's images and one CopyFileW per image. Answers how many were copied.
-int CopyImagesFloor(const std::vector<std::wstring>& subfolders, std::wstring_view target);
+// One subfolder's images: one listing of the target (the copy must refuse to replace a read-only
+// file, and Wine's CopyFileW replaces it without a word, so the names in the target must be
+// known), one listing of the subfolder's images and one CopyFileW per image. Answers how many
+// were copied.
+int CopyImagesFloor(std::wstring_view subfolder, std::wstring_view target);
 
-// Removes each folder with everything in it: a listing per folder, DeleteFileW per file,
+// Removes the folder with everything in it: a listing per folder, DeleteFileW per file,
 // recursion into subfolders, RemoveDirectoryW.
-void DeleteTreesFloor(const std::vector<std::wstring>& folders);
+void DeleteTreeFloor(const std::wstring& folder);
 
 }  // namespace ordovan::bench

@@ -21,8 +21,13 @@ namespace ordovan::bench {
 namespace {
 
 constexpr std::wstring_view kSourceFolder = L"PACS";
-constexpr std::wstring_view kDeletedFolder = L"Export";
-constexpr std::wstring_view kTargetFolder = L"Ziel";
+constexpr std::wstring_view kOursDeletedFolder = L"Export";
+constexpr std::wstring_view kFloorDeletedFolder = L"ExportBoden";
+constexpr std::wstring_view kOursTargetFolder = L"Ziel";
+constexpr std::wstring_view kFloorTargetFolder = L"ZielBoden";
+// A copy or deletion of the large tree takes seconds to minutes, in steps of one subfolder: long
+// enough to span many of the machine's fast and slow stretches on each side.
+constexpr int kLargeRunsPerPair = 1;
 
 void Check(bool done, const std::string& what) {
     if (!done)
@@ -33,18 +38,29 @@ std::wstring InFolder(std::wstring_view folder, std::wstring_view name) {
     return std::wstring(folder) + L'\\' + std::wstring(name);
 }
 
+// What a step took, in ms.
+template <typename Work>
+double Timed(Work work) {
+    const Stopwatch stopwatch;
+    work();
+    return stopwatch.ElapsedMs();
+}
+
 // One size of tree. The tool's side makes the calls the copying tick and the next-patient
 // sequence make, in their order and with their arguments: one CopyFile per subfolder with
 // "\*.dcm" into the target as the box holds it (with its "\"), overwriting, then one forced
 // DeleteFolder per subfolder. Around them the tick lists the watch folder (a few subfolders) and
-// types keys; neither touches the images.
+// types keys; neither touches the images. Ours and the floor each have a target and a tree to
+// delete of their own, and take turns subfolder by subfolder.
 class TreeFigures {
   public:
     explicit TreeFigures(CopyTreeShape shape)
         : shape_(shape),
           source_(BenchFolder(kSourceFolder, shape.files)),
-          deleted_(BenchFolder(kDeletedFolder, shape.files)),
-          target_(BenchFolder(kTargetFolder, shape.files)) {
+          oursDeleted_(BenchFolder(kOursDeletedFolder, shape.files)),
+          floorDeleted_(BenchFolder(kFloorDeletedFolder, shape.files)),
+          oursTarget_(BenchFolder(kOursTargetFolder, shape.files)),
+          floorTarget_(BenchFolder(kFloorTargetFolder, shape.files)) {
         MakeCopyTree(source_, shape_);
         // Written to the disk once, so that the kernel's write-back of the tree, due 30 s after
         // it was written, cannot fall into a timed copy.
@@ -52,46 +68,59 @@ class TreeFigures {
         subfolders_ = ListSubfolders(source_);
     }
 
-    void TimeCopies(int pair) {
-        RunPair(
-            pair,
-            [&] {
-                MakeEmptyFolder(target_);
-                const std::wstring destination = target_ + L'\\';
-                const Stopwatch stopwatch;
-                for (const std::wstring& subfolder : subfolders_)
-                    files_.CopyFile(InFolder(subfolder, driven_app::kImagePattern), destination,
-                                    true);
-                copy_.oursMs.push_back(stopwatch.ElapsedMs());
-                CheckCopied();
-            },
-            [&] {
-                MakeEmptyFolder(target_);
-                const Stopwatch stopwatch;
-                CopyImagesFloor(subfolders_, target_);
-                copy_.floorMs.push_back(stopwatch.ElapsedMs());
-                CheckCopied();
-            });
+    int Files() const { return shape_.files; }
+
+    // One pair: `runs` copies of the tree into an empty target on each side, a subfolder a step.
+    PairWork Copies(int runs) {
+        return {.runs = runs,
+                .steps = subfolders_.size(),
+                .prepare =
+                    [this] {
+                        MakeEmptyFolder(oursTarget_);
+                        MakeEmptyFolder(floorTarget_);
+                    },
+                .ours =
+                    [this](std::size_t step) {
+                        const std::wstring pattern =
+                            InFolder(subfolders_[step], driven_app::kImagePattern);
+                        const std::wstring destination = oursTarget_ + L'\\';
+                        return Timed([&] { files_.CopyFile(pattern, destination, true); });
+                    },
+                .floor =
+                    [this](std::size_t step) {
+                        return Timed([&] { CopyImagesFloor(subfolders_[step], floorTarget_); });
+                    },
+                .check =
+                    [this] {
+                        CheckCopied(oursTarget_);
+                        CheckCopied(floorTarget_);
+                    },
+                .series = &copy_};
     }
 
-    void TimeDeletions(int pair) {
-        RunPair(
-            pair,
-            [&] {
-                const std::vector<std::wstring> subfolders = MakeDeletedTree();
-                const Stopwatch stopwatch;
-                for (const std::wstring& subfolder : subfolders)
-                    files_.DeleteFolder(subfolder, true);
-                delete_.oursMs.push_back(stopwatch.ElapsedMs());
-                CheckDeleted();
-            },
-            [&] {
-                const std::vector<std::wstring> subfolders = MakeDeletedTree();
-                const Stopwatch stopwatch;
-                DeleteTreesFloor(subfolders);
-                delete_.floorMs.push_back(stopwatch.ElapsedMs());
-                CheckDeleted();
-            });
+    // One pair: `runs` deletions of a tree made anew on each side, a subfolder a step.
+    PairWork Deletions(int runs) {
+        return {.runs = runs,
+                .steps = static_cast<std::size_t>(shape_.subfolders),
+                .prepare =
+                    [this] {
+                        oursToDelete_ = MakeDeletedTree(oursDeleted_);
+                        floorToDelete_ = MakeDeletedTree(floorDeleted_);
+                    },
+                .ours =
+                    [this](std::size_t step) {
+                        return Timed([&] { files_.DeleteFolder(oursToDelete_.at(step), true); });
+                    },
+                .floor =
+                    [this](std::size_t step) {
+                        return Timed([&] { DeleteTreeFloor(floorToDelete_.at(step)); });
+                    },
+                .check =
+                    [this] {
+                        CheckDeleted(oursDeleted_);
+                        CheckDeleted(floorDeleted_);
+                    },
+                .series = &delete_};
     }
 
     void Print() const {
@@ -100,9 +129,9 @@ class TreeFigures {
     }
 
     void Remove() const {
-        RemoveFolder(source_);
-        RemoveFolder(deleted_);
-        RemoveFolder(target_);
+        for (const std::wstring* folder :
+             {&source_, &oursDeleted_, &floorDeleted_, &oursTarget_, &floorTarget_})
+            RemoveFolder(*folder);
     }
 
     const PairSeries& Copies() const { return copy_; }
@@ -112,21 +141,23 @@ class TreeFigures {
     // On the disk, as an export is by the time it is deleted. A tree still in the cache would be
     // written back by the kernel once 30 s old, and a deletion that meets that write-back waits
     // for it: under load, making a large tree takes that long.
-    std::vector<std::wstring> MakeDeletedTree() const {
-        MakeCopyTree(deleted_, shape_);
-        FlushFiles(deleted_);
-        return ListSubfolders(deleted_);
+    std::vector<std::wstring> MakeDeletedTree(const std::wstring& folder) const {
+        MakeCopyTree(folder, shape_);
+        FlushFiles(folder);
+        return ListSubfolders(folder);
     }
 
-    void CheckCopied() const {
-        Check(CountFiles(target_) == shape_.files, "the target lacks copies");
+    void CheckCopied(const std::wstring& target) const {
+        Check(CountFiles(target) == shape_.files, "the target lacks copies");
     }
 
-    void CheckDeleted() const { Check(ListSubfolders(deleted_).empty(), "subfolders left behind"); }
+    static void CheckDeleted(const std::wstring& folder) {
+        Check(ListSubfolders(folder).empty(), "subfolders left behind");
+    }
 
     const CopyTreeShape shape_;
-    const std::wstring source_, deleted_, target_;
-    std::vector<std::wstring> subfolders_;
+    const std::wstring source_, oursDeleted_, floorDeleted_, oursTarget_, floorTarget_;
+    std::vector<std::wstring> subfolders_, oursToDelete_, floorToDelete_;
     win32::Win32FileSystem files_;
     PairSeries copy_, delete_;
 };
@@ -141,12 +172,14 @@ CopyTreeShape WithFiles(CopyTreeShape shape, int files) {
 void RunCopyFigures(CopyTreeShape shape, int small, int large, int rounds, int deleteRounds) {
     std::array trees{TreeFigures(WithFiles(shape, small)), TreeFigures(WithFiles(shape, large))};
     for (int round = 0; round < rounds; ++round) {
-        for (TreeFigures& tree : trees)
-            tree.TimeCopies(round);
+        std::array works{trees[0].Copies(RunsPerPair(small, large, kLargeRunsPerPair)),
+                         trees[1].Copies(kLargeRunsPerPair)};
+        RunInterleaved(round, works);
     }
     for (int round = 0; round < deleteRounds; ++round) {
-        for (TreeFigures& tree : trees)
-            tree.TimeDeletions(round);
+        std::array works{trees[0].Deletions(RunsPerPair(small, large, kLargeRunsPerPair)),
+                         trees[1].Deletions(kLargeRunsPerPair)};
+        RunInterleaved(round, works);
     }
     const double factor = static_cast<double>(large) / small;
     for (const TreeFigures& tree : trees) {

@@ -20,8 +20,10 @@ namespace {
 
 constexpr std::wstring_view kCountFolder = L"Zaehlen";
 constexpr std::wstring_view kUnusedTarget = L"ZielZaehlen";
-constexpr std::array kCountingOperations{FileOperation::SubFolders, FileOperation::GetAttributes};
-
+constexpr std::array kCountingOperations{FileOperation::SubFolders, FileOperation::FileExists};
+// A tick on the large tree lasts about as long as the machine's fast or slow stretches; five of
+// them, alternating with the floor, put several stretches on each side of a pair.
+constexpr int kLargeRunsPerPair = 5;
 void CheckCount(int counted, int expected) {
     if (counted != expected) {
         throw std::runtime_error("counted " + std::to_string(counted) + " lock files, expected " +
@@ -86,10 +88,18 @@ void RunCountFigures(int small, int large, int rounds) {
         tree->partMs = {};
     }
     for (int round = 0; round < rounds; ++round) {
-        for (const auto& tree : trees)
-            RunPair(
-                round, [&] { tree->pairs.oursMs.push_back(tree->TimeTick()); },
-                [&] { tree->pairs.floorMs.push_back(tree->TimeFloor()); });
+        std::array<PairWork, trees.size()> works;
+        for (std::size_t i = 0; i < trees.size(); ++i) {
+            CountTree& tree = *trees[i];
+            works[i] = {.runs = RunsPerPair(tree.subfolders, large, kLargeRunsPerPair),
+                        .steps = 1,
+                        .prepare = {},
+                        .ours = [&tree](std::size_t) { return tree.TimeTick(); },
+                        .floor = [&tree](std::size_t) { return tree.TimeFloor(); },
+                        .check = {},
+                        .series = &tree.pairs};
+        }
+        RunInterleaved(round, works);
     }
     for (const auto& tree : trees) {
         tree->Print();

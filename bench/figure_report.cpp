@@ -58,6 +58,36 @@ std::vector<double> PairSeries::Ratios() const {
     return Quotients(oursMs, floorMs);
 }
 
+void RunInterleaved(int round, std::span<PairWork> works) {
+    std::vector<Pair> pairs(works.size(), Pair(round));
+    std::vector<std::size_t> done(works.size(), 0);
+    for (;;) {
+        // Next: the work least far along, measured at the middle of its next step.
+        std::size_t next = works.size();
+        double nextAt = 1.0;
+        for (std::size_t i = 0; i < works.size(); ++i) {
+            const std::size_t total = static_cast<std::size_t>(works[i].runs) * works[i].steps;
+            const double at = (static_cast<double>(done[i]) + 0.5) / static_cast<double>(total);
+            if (done[i] < total && at < nextAt) {
+                next = i;
+                nextAt = at;
+            }
+        }
+        if (next == works.size())
+            break;
+        const PairWork& work = works[next];
+        const std::size_t step = done[next] % work.steps;
+        if (step == 0 && work.prepare)
+            work.prepare();
+        pairs[next].Step([&] { return work.ours(step); }, [&] { return work.floor(step); });
+        if (step == work.steps - 1 && work.check)
+            work.check();
+        ++done[next];
+    }
+    for (std::size_t i = 0; i < works.size(); ++i)
+        pairs[i].AddTo(*works[i].series, works[i].runs);
+}
+
 void PrintPairs(std::string_view figure, const PairSeries& series) {
     const Quartiles ratio = QuartilesOf(series.Ratios());
     std::printf("pairs %.*s %zu %.3f %.3f %.4f %.4f %.4f", Length(figure), figure.data(),
