@@ -33,11 +33,17 @@ fs::path FromEnvironment(const char* name) {
     return path;
 }
 
+// Visible, not merely there: a window can be found from the moment it is created, while it is
+// still creating its controls, and is shown only once it has them.
 HWND WaitForWindow(const wchar_t* title) {
     HWND window = nullptr;
-    WaitUntil([&] { return (window = ::FindWindowW(nullptr, title)) != nullptr; },
-              kWindowTimeoutMs);
-    return window;
+    WaitUntil(
+        [&] {
+            window = ::FindWindowW(nullptr, title);
+            return window != nullptr && ::IsWindowVisible(window);
+        },
+        kWindowTimeoutMs);
+    return window != nullptr && ::IsWindowVisible(window) ? window : nullptr;
 }
 
 bool IsModifier(int vk) {
