@@ -68,8 +68,6 @@ class TreeFigures {
         subfolders_ = ListSubfolders(source_);
     }
 
-    int Files() const { return shape_.files; }
-
     // One pair: `runs` copies of the tree into an empty target on each side, a subfolder a step.
     PairWork Copies(int runs) {
         return {.runs = runs,

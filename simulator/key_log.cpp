@@ -53,9 +53,12 @@ void EventLog::Write(std::string_view event) {
         return;
     const std::string record = line + "\r\n";
     DWORD written = 0;
+    // Not flushed to the disk: a reader sees what WriteFile wrote at once, and a killed simulator
+    // loses nothing by it. A flush waits for the disk, and right after a build the disk may take
+    // a second to write back what the build left; a key arriving meanwhile would wait too and be
+    // logged late.
     if (!::WriteFile(file_.get(), record.data(), static_cast<DWORD>(record.size()), &written,
-                     nullptr) ||
-        !::FlushFileBuffers(file_.get())) {
+                     nullptr)) {
         win32::ThrowLastError();
     }
 }

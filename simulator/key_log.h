@@ -17,7 +17,7 @@ class EventLog {
     // An empty path keeps the events in memory only (for the window to show).
     explicit EventLog(std::wstring_view path);
 
-    // Appends "<ms> <event>" with CR LF and flushes it at once, so that a reader never waits for a
+    // Appends "<ms> <event>" with CR LF straight to the file, so that a reader never waits for a
     // buffer and a killed simulator loses nothing.
     void Write(std::string_view event);
 
