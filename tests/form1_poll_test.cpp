@@ -169,7 +169,7 @@ TEST_F(PollTest, CopiesOneTickAfterACountThatMatchesTheSubfolders) {
     EXPECT_TRUE(log.lines.empty());
 }
 
-TEST_F(PollTest, CountingReadsOneAttributeSetPerSubfolderAndCopiesNothing) {
+TEST_F(PollTest, CountingLooksOnceForEachSubfoldersLockFileAndCopiesNothing) {
     Export(L"A", {L"1.dcm"}, true);
     Export(L"B", {L"2.dcm"}, true);
     fs::create_directories(WatchFolder() / L"C" / L"LOCK.LCK");  // a folder, not a lock file
@@ -177,13 +177,13 @@ TEST_F(PollTest, CountingReadsOneAttributeSetPerSubfolderAndCopiesNothing) {
     RunTicks(1);
 
     EXPECT_EQ(form.LockedCount, 2);
-    std::size_t attributeReads = 0;
+    std::size_t lockLooks = 0;
     for (const auto& call : files.Calls()) {
         EXPECT_NE(call.operation, FileOperation::CopyFile);
         if (call.operation == FileOperation::FileExists)
-            ++attributeReads;
+            ++lockLooks;
     }
-    EXPECT_EQ(attributeReads, 3u);
+    EXPECT_EQ(lockLooks, 3u);
 }
 
 TEST_F(PollTest, SubfolderRemovedBetweenTicksMakesTheNumbersMatch) {

@@ -340,7 +340,7 @@ TEST_F(Win32FileSystemTest, SubFoldersListsOnlyDirectoriesAsFullPaths) {
     EXPECT_TRUE(files_.SubFolders(Target()).empty());
 }
 
-// --- Attributes and existence -----------------------------------------------------------------
+// --- Existence -------------------------------------------------------------------------------
 
 TEST_F(Win32FileSystemTest, ExistenceChecksTellFilesFromFolders) {
     folder_.WriteBytes(L"1.dcm", kImageBytes);

@@ -37,13 +37,13 @@ fs::path FromEnvironment(const char* name) {
 // still creating its controls, and is shown only once it has them.
 HWND WaitForWindow(const wchar_t* title) {
     HWND window = nullptr;
-    WaitUntil(
+    const bool shown = WaitUntil(
         [&] {
             window = ::FindWindowW(nullptr, title);
             return window != nullptr && ::IsWindowVisible(window);
         },
         kWindowTimeoutMs);
-    return window != nullptr && ::IsWindowVisible(window) ? window : nullptr;
+    return shown ? window : nullptr;
 }
 
 bool IsModifier(int vk) {
