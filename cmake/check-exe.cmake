@@ -1,7 +1,8 @@
-# Build check of the shipped executable, run after every link: it must be a 32-bit x86 program
+# Build check of the executable, run after every link: the shipped one must be a 32-bit x86 program
 # whose embedded manifest requests no execution level. Only such a program gets Windows' file
-# virtualisation, and with it the same view of C:\Programme as the imaging application.
-# Usage: cmake -DEXE=path/to/CopyOrdovan.exe -P check-exe.cmake
+# virtualisation, and with it the same view of C:\Programme as the imaging application. The x86_64
+# test build must name its own architecture in its manifest, so that it cannot pass for the program.
+# Usage: cmake -DEXE=path/to/CopyOrdovan.exe [-DMACHINE=0x014C -DARCH=x86] -P check-exe.cmake
 
 function(read_uint offset size out)
     file(READ "${EXE}" bytes OFFSET ${offset} LIMIT ${size} HEX)
@@ -16,6 +17,11 @@ function(read_uint offset size out)
     set(${out} ${value} PARENT_SCOPE)
 endfunction()
 
+if(NOT DEFINED MACHINE)
+    set(MACHINE 0x014C)
+    set(ARCH x86)
+endif()
+
 read_uint(0 2 dos_magic)
 if(NOT dos_magic EQUAL 0x5A4D)
     message(FATAL_ERROR "${EXE} is no Windows executable")
@@ -23,13 +29,17 @@ endif()
 read_uint(60 4 pe_offset)
 math(EXPR machine_offset "${pe_offset} + 4")
 read_uint(${machine_offset} 2 machine)
-if(NOT machine EQUAL 0x014C)
-    message(FATAL_ERROR "${EXE} is not a 32-bit x86 program (machine ${machine})")
+if(NOT machine EQUAL ${MACHINE})
+    message(FATAL_ERROR "${EXE} is not a program for ${ARCH} (machine ${machine})")
 endif()
 
-file(STRINGS "${EXE}" manifest REGEX "<assembly|requestedExecutionLevel|requestedPrivileges")
+file(STRINGS "${EXE}" manifest
+    REGEX "<assembly|requestedExecutionLevel|requestedPrivileges|processorArchitecture=\"[a-z0-9]+\"")
 if(NOT manifest MATCHES "<assembly")
     message(FATAL_ERROR "${EXE} carries no manifest")
+endif()
+if(NOT manifest MATCHES "name=\"CopyOrdovan\"[^>]*processorArchitecture=\"${ARCH}\"")
+    message(FATAL_ERROR "${EXE}'s manifest does not name the architecture ${ARCH}")
 endif()
 if(manifest MATCHES "requestedExecutionLevel|requestedPrivileges")
     message(FATAL_ERROR "${EXE}'s manifest requests an execution level")

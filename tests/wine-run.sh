@@ -11,6 +11,14 @@ fi
 
 export WINEPREFIX="$build_dir/wineprefix"
 export WINEDEBUG="${WINEDEBUG:--all}"
+# The build folder says which loader its programs need (written by CMake). Debian's wine wrapper
+# takes the 32-bit loader whenever it is installed, even on a host that cannot run it, so a 64-bit
+# build goes straight to the 64-bit loader.
+wine=wine
+if [ "$(cat "$build_dir/wine-arch" 2>/dev/null)" = win64 ]; then
+    wine=/usr/lib/wine/wine64
+    export WINELOADER="$wine"
+fi
 # No Mono or Gecko installer prompts in a headless prefix.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
@@ -19,14 +27,14 @@ mkdir -p "$WINEPREFIX"
 (
     flock 9
     if [ ! -f "$WINEPREFIX/.ordovan-ready" ]; then
-        wine wineboot --init >/dev/null 2>&1 || true
+        "$wine" wineboot --init >/dev/null 2>&1 || true
         # A crashing test must fail, not wait for someone to close Wine's crash dialog.
-        wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+        "$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
             >/dev/null 2>&1
         # One Wine-drawn desktop instead of bare X windows: windows get their frames and caption
         # without a window manager, and focus and activation stay inside Wine.
-        wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-        wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f \
+        "$wine" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+        "$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f \
             >/dev/null 2>&1
         # Debian's Wine does not find the font of the caption buttons on its own.
         if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
@@ -46,6 +54,6 @@ wineserver -p"${ORDOVAN_WINESERVER_PERSIST:-30}" </dev/null >/dev/null 2>&1 || t
 output=$(mktemp)
 trap 'rm -f "$output"' EXIT
 status=0
-wine "$@" >"$output" 2>&1 </dev/null || status=$?
+"$wine" "$@" >"$output" 2>&1 </dev/null || status=$?
 cat "$output"
 exit "$status"
