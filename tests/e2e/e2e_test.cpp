@@ -30,7 +30,9 @@ constexpr DWORD kRestOfTheSequenceMs = 7000;
 // of a sequence to the next patient's first, a gap that spans two 15-second ticks and the copy.
 constexpr double kKeyLateMs = 100;
 constexpr double kTickLateMs = 300;
-// Never early; this much only for the two processes' message delivery jitter.
+// Never early; this much only for the two processes' message delivery jitter. Early is measured
+// from the first key of the run: the receiver logs a key when it gets it, so a key it got late
+// makes the gap to the next one look short, although the tool kept its rhythm.
 constexpr double kEarlyMs = 5;
 
 struct Expected {
@@ -65,6 +67,7 @@ class EndToEnd : public ::testing::Test {
         const std::vector<KeyPress> presses = session.KeyPresses();
         EXPECT_EQ(presses.size(), expected.size());
         std::vector<double> lateness;
+        double drift = 0;
         for (std::size_t i = 0; i < std::min(presses.size(), expected.size()); ++i) {
             SCOPED_TRACE("key " + std::to_string(i));
             EXPECT_EQ(presses[i].vk, expected[i].vk);
@@ -75,7 +78,8 @@ class EndToEnd : public ::testing::Test {
             if (i == 0)
                 continue;
             const double late = presses[i].ms - presses[i - 1].ms - expected[i].gapMs;
-            EXPECT_GE(late, -kEarlyMs);
+            drift += late;
+            EXPECT_GE(drift, -kEarlyMs);
             EXPECT_LE(late, expected[i].gapMs > 30000 ? kTickLateMs : kKeyLateMs);
             lateness.push_back(late);
         }
