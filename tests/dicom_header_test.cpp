@@ -107,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Format{"stray_byte_explicit_le",
                            false,
                            {L"7", L"Sch?fer, Anna", L"03.02.1961", L"01.09.2026"}}),
-    [](const auto& info) { return std::string(info.param.sample); });
+    [](const auto& row) { return std::string(row.param.sample); });
 
 // Where in the bytes a marker begins; the test is wrong when it is not there.
 std::size_t Find(const Bytes& bytes, std::string_view marker) {
@@ -194,7 +194,7 @@ INSTANTIATE_TEST_SUITE_P(
                  [] { return Cut("ascii_explicit_le_undefined", kSequenceEndLe, 0); }},
         BadInput{"ItemWithoutEnd", [] { return Cut("ascii_big_endian_undefined", kItemEndBe, 0); }},
         BadInput{"SequencesNestedToTheReadLimit", NestedToTheReadLimit}),
-    [](const auto& info) { return std::string(info.param.what); });
+    [](const auto& row) { return std::string(row.param.what); });
 
 TEST(PatientFieldsShown, PersonNamesAndDates) {
     EXPECT_EQ(ShowPersonName(L"Family^Given^Middle^Dr.^Jr."), L"Family, Given Middle");

@@ -2,13 +2,14 @@
 # Makes the DICOM files the header reader is tested on, with dcmtk, in every transfer syntax and
 # character set the tool reads, and writes them into a C++ source together with what dcmtk's own
 # dcmdump reads in each (the top-level patient values, converted to UTF-16).
-# Usage: make-dicom-samples.sh OUTPUT_DIR   (writes OUTPUT_DIR/*.dcm and OUTPUT_DIR/dicom_samples.cpp)
+# Usage: make-dicom-samples.sh OUTPUT_DIR
+# Writes OUTPUT_DIR/dcm/*.dcm (also the fuzzer's seeds) and OUTPUT_DIR/dicom_samples.cpp.
 set -euo pipefail
-out=$1
-work="$out/work"
-rm -rf "$work"
-mkdir -p "$work"
-rm -f "$out"/*.dcm
+source_dir=$1
+out="$source_dir/dcm"
+work="$source_dir/work"
+rm -rf "$work" "$out"
+mkdir -p "$work" "$out"
 
 # One data set: a sequence before the patient tags, holding a patient name of its own that must
 # not be taken, and pixel data after them. $1 = character set line, $2 = name, $3 = ID, in the
@@ -101,7 +102,7 @@ units() {
         tr -s ' \n' ' ' | sed 's/^ //; s/ $//; s/ /, /g'
 }
 
-source="$out/dicom_samples.cpp.new"
+source="$source_dir/dicom_samples.cpp.new"
 {
     echo "// Made by tests/make-dicom-samples.sh at build time; do not edit."
     echo "#include \"tests/dicom_samples.h\""
@@ -134,5 +135,5 @@ source="$out/dicom_samples.cpp.new"
     echo
     echo "}  // namespace ordovan::test"
 } >"$source"
-mv "$source" "$out/dicom_samples.cpp"
+mv "$source" "$source_dir/dicom_samples.cpp"
 rm -rf "$work"
