@@ -30,16 +30,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::string_view_literals;
 
-// A copy of exactly the sample's size, so that AddressSanitizer (in the native build) catches a
-// read past its end.
-Bytes SampleBytes(std::string_view name) {
-    for (const test::DicomSample& sample : test::DicomSamples()) {
-        if (sample.name == name)
-            return Bytes(sample.bytes.begin(), sample.bytes.end());
-    }
-    throw std::logic_error("no DICOM sample " + std::string(name));
-}
-
 const test::DicomSample& Sample(std::string_view name) {
     const auto& samples = test::DicomSamples();
     const auto found = std::find_if(samples.begin(), samples.end(),
@@ -47,6 +37,13 @@ const test::DicomSample& Sample(std::string_view name) {
     if (found == samples.end())
         throw std::logic_error("no DICOM sample " + std::string(name));
     return *found;
+}
+
+// A copy of exactly the sample's size, so that AddressSanitizer (in the native build) catches a
+// read past its end.
+Bytes SampleBytes(std::string_view name) {
+    const test::DicomSample& sample = Sample(name);
+    return Bytes(sample.bytes.begin(), sample.bytes.end());
 }
 
 struct Format {
