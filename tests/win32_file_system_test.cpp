@@ -16,6 +16,7 @@
 #include "platform/win32/handles.h"
 #include "platform/win32/last_error.h"
 #include "platform/win32/long_path.h"
+#include "platform/win32/win32_journal_file.h"
 #include "tests/failing_file_system.h"
 #include "tests/launch.h"
 #include "tests/test_folder.h"
@@ -411,6 +412,38 @@ TEST_F(Win32FileSystemTest, AppendLineFailsWithSharingViolationOnFileHeldExclusi
     }
     ExpectPlatformFailure(failure, ERROR_SHARING_VIOLATION);
     EXPECT_EQ(folder_.ReadBytes(L"ErrorLog.log"), "first\r\n");
+}
+
+// --- Win32JournalFile: the export journal's UTF-8 rows ---------------------------------------
+
+TEST_F(Win32FileSystemTest, JournalAppendGivesOnlyANewOrEmptyFileItsOpening) {
+    Win32JournalFile journal;
+    const std::wstring path = folder_.PathOf(L"Exportprotokoll.csv");
+    folder_.WriteBytes(L"empty.csv", "");
+
+    journal.Append(path, "Kopf\r\n", "eins\r\n");
+    journal.Append(path, "Kopf\r\n", "zwei\r\n");
+    journal.Append(folder_.PathOf(L"empty.csv"), "Kopf\r\n", "drei\r\n");
+
+    EXPECT_EQ(folder_.ReadBytes(L"Exportprotokoll.csv"), "Kopf\r\neins\r\nzwei\r\n");
+    EXPECT_EQ(folder_.ReadBytes(L"empty.csv"), "Kopf\r\ndrei\r\n");
+}
+
+// As when Excel has the journal open: it lets others read, not write.
+TEST_F(Win32FileSystemTest, JournalAppendFailsWhileAnotherProgramHoldsTheFileForWriting) {
+    Win32JournalFile journal;
+    const std::wstring path = folder_.PathOf(L"Exportprotokoll.csv");
+    folder_.WriteBytes(L"Exportprotokoll.csv", "Kopf\r\n");
+    std::optional<Failure> failure;
+    {
+        const UniqueFile held(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                            FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(held);
+        failure = FailureOf([&] { journal.Append(path, "Kopf\r\n", "eins\r\n"); });
+    }
+    ExpectPlatformFailure(failure, ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(folder_.ReadBytes(L"Exportprotokoll.csv"), "Kopf\r\n");
 }
 
 }  // namespace
