@@ -33,19 +33,6 @@ fs::path FromEnvironment(const char* name) {
     return path;
 }
 
-// Visible, not merely there: a window can be found from the moment it is created, while it is
-// still creating its controls, and is shown only once it has them.
-HWND WaitForWindow(const wchar_t* title) {
-    HWND window = nullptr;
-    const bool shown = WaitUntil(
-        [&] {
-            window = ::FindWindowW(nullptr, title);
-            return window != nullptr && ::IsWindowVisible(window);
-        },
-        kWindowTimeoutMs);
-    return shown ? window : nullptr;
-}
-
 bool IsModifier(int vk) {
     return vk == VK_SHIFT || vk == VK_CONTROL || vk == VK_MENU ||
            (vk >= VK_LSHIFT && vk <= VK_RMENU);
@@ -61,6 +48,19 @@ bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
         ::Sleep(100);
     }
     return true;
+}
+
+// Visible, not merely there: a window can be found from the moment it is created, while it is
+// still creating its controls, and is shown only once it has them.
+HWND WaitForWindow(const wchar_t* title) {
+    HWND window = nullptr;
+    const bool shown = WaitUntil(
+        [&] {
+            window = ::FindWindowW(nullptr, title);
+            return window != nullptr && ::IsWindowVisible(window);
+        },
+        kWindowTimeoutMs);
+    return shown ? window : nullptr;
 }
 
 std::string ReadBytes(const fs::path& path) {

@@ -31,6 +31,8 @@ struct SessionFolders {
 
 // Polls every 100 ms until done() or the timeout; answers whether done() came true.
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs);
+// The shown top-level window with this title, or null when none is shown within 10 seconds.
+HWND WaitForWindow(const wchar_t* title);
 std::string ReadBytes(const std::filesystem::path& path);
 
 class Session {

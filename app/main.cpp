@@ -7,7 +7,9 @@
 #include "platform/win32/win32_file_system.h"
 #include "window/form1.h"
 
-// Start-up is nothing but creating and showing the window; closing it ends the program.
+// The one place that wires the program together: Form1 decides, the error log records, and the
+// Win32 realisations under platform/win32/ do the work. Start-up is nothing but creating and
+// showing the window; closing it ends the program.
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     try {
         ordovan::win32::Win32FileSystem files;
