@@ -151,14 +151,37 @@ struct Received {
     bool alt = false;
 };
 
+// Where a receiver keeps its keyboard focus: on its frame, or on a child of the frame that
+// records keys as the frame does.
+enum class Focus { Frame, ZeroSizeChild, HiddenChild };
+
+// What a receiver does beyond recording keys.
+struct Behaviour {
+    // Sleeps this long on every key message before it records it: an application under load.
+    DWORD keyDelayMs = 0;
+    Focus focus = Focus::Frame;
+    // A child window covers this much of the frame's client area from its top-left corner. The
+    // frame clips its children, so on Windows a pixel under the child cannot be invalidated.
+    SIZE covered{0, 0};
+    // The frame shrinks to its title bar: no client area, so no pixel to invalidate.
+    bool noClientArea = false;
+};
+
+// How long a paint asked for with ForeignReceiver::PaintSlowly sleeps before BeginPaint.
+constexpr DWORD kSlowPaintMs = 400;
+// Posted to a receiver: invalidate yourself and paint slowly.
+constexpr UINT kPaintSlowly = WM_APP + 1;
+
 // A window on a thread of its own that records the key messages it processes. Started hung, it
 // does not look at its queue until resumed.
 class ForeignReceiver {
   public:
     enum class Start { Pumping, Hung };
 
-    explicit ForeignReceiver(Start start = Start::Pumping)
-        : resume_(::CreateEventW(nullptr, TRUE, start == Start::Pumping, nullptr)) {
+    explicit ForeignReceiver(Start start = Start::Pumping, Behaviour behaviour = {})
+        : behaviour_(behaviour),
+          resume_(::CreateEventW(nullptr, TRUE, start == Start::Pumping, nullptr)),
+          painting_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
         std::promise<HWND> ready;
         created_ = ready.get_future();
         thread_ = std::thread([this, ready = std::move(ready)]() mutable { Run(ready); });
@@ -179,7 +202,14 @@ class ForeignReceiver {
     }
 
     HWND Window() const { return window_; }
+    HWND FocusWindow() const { return focus_; }
     void Resume() { ::SetEvent(resume_.get()); }
+    // Makes the receiver take a paint message of its own and answers once it is inside it, still
+    // before BeginPaint.
+    bool PaintSlowly() {
+        ::PostMessageW(window_, kPaintSlowly, 0, 0);
+        return ::WaitForSingleObject(painting_.get(), kWindowStartBound.count()) == WAIT_OBJECT_0;
+    }
 
     std::vector<Received> Messages() {
         std::lock_guard lock(mutex_);
@@ -202,11 +232,11 @@ class ForeignReceiver {
     void Run(std::promise<HWND>& ready) {
         RegisterOnce();
         UniqueWindow window(::CreateWindowExW(0, kReceiverClass, L"Empf\u00e4nger",
-                                              WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 300, 200,
-                                              nullptr, nullptr, ::GetModuleHandleW(nullptr), this));
+                                              WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_VISIBLE,
+                                              50, 50, 300, 200, nullptr, nullptr,
+                                              ::GetModuleHandleW(nullptr), this));
         if (window) {
-            ::SetForegroundWindow(window.get());
-            ::SetFocus(window.get());
+            Furnish(window.get());
         }
         ready.set_value(window.get());
         if (!window) {
@@ -217,6 +247,34 @@ class ForeignReceiver {
         while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
             TranslateAndDispatch(msg);
         }
+    }
+
+    // Children, focus and show state as the behaviour asks; the frame destroys its children.
+    void Furnish(HWND frame) {
+        const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+        if (behaviour_.covered.cx > 0) {
+            ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0, 0, behaviour_.covered.cx,
+                              behaviour_.covered.cy, frame, nullptr, instance, nullptr);
+        }
+        focus_ = frame;
+        if (behaviour_.focus != Focus::Frame) {
+            const bool zero = behaviour_.focus == Focus::ZeroSizeChild;
+            focus_ =
+                ::CreateWindowExW(0, kReceiverClass, L"", WS_CHILD | (zero ? WS_VISIBLE : 0), 10,
+                                  10, zero ? 0 : 50, zero ? 0 : 50, frame, nullptr, instance, this);
+        }
+        if (behaviour_.noClientArea) {
+            RECT outer{};
+            RECT client{};
+            ::GetWindowRect(frame, &outer);
+            ::GetClientRect(frame, &client);
+            ::SetWindowPos(frame, nullptr, 0, 0, outer.right - outer.left,
+                           outer.bottom - outer.top - client.bottom, SWP_NOMOVE | SWP_NOZORDER);
+        }
+        // Painted before the tests look at its update region.
+        ::UpdateWindow(frame);
+        ::SetForegroundWindow(frame);
+        ::SetFocus(focus_);
     }
 
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -235,6 +293,17 @@ class ForeignReceiver {
                 return 0;  // no menu mode for Alt: the recording must see every key
             case WM_SYSCHAR:
                 return 0;
+            case kPaintSlowly:
+                self->slowPaint_ = true;
+                ::InvalidateRect(window, nullptr, FALSE);
+                return 0;
+            case WM_PAINT:
+                if (self->slowPaint_) {
+                    self->slowPaint_ = false;
+                    ::SetEvent(self->painting_.get());
+                    ::Sleep(kSlowPaintMs);
+                }
+                return ::DefWindowProcW(window, message, wParam, lParam);
             case WM_CLOSE:
                 ::PostQuitMessage(0);
                 return 0;
@@ -244,16 +313,21 @@ class ForeignReceiver {
     }
 
     void Record(bool down, WPARAM virtualKey, LPARAM lParam) {
+        ::Sleep(behaviour_.keyDelayMs);
         std::lock_guard lock(mutex_);
         messages_.push_back({down, static_cast<WORD>(virtualKey), ((lParam >> 24) & 1) != 0,
                              ::GetKeyState(VK_SHIFT) < 0, ::GetKeyState(VK_MENU) < 0});
     }
 
+    const Behaviour behaviour_;
     UniqueKernelHandle resume_;
+    UniqueKernelHandle painting_;
+    bool slowPaint_ = false;  // the receiver's thread only
     std::mutex mutex_;
     std::vector<Received> messages_;
     std::future<HWND> created_;
     HWND window_ = nullptr;
+    HWND focus_ = nullptr;  // set before the window is reported
     std::thread thread_;
 };
 
@@ -318,6 +392,71 @@ TEST(KeySynthesis, WaitForAHungReceiverEndsWithinTheDeadline) {
     SendAndWait(L"{F2}{TAB}");
     EXPECT_LT(steady_clock::now() - start, kHungWaitBound);
     receiver.Resume();
+}
+
+// The wait for keys held up in the receiver: each key message takes it this long.
+constexpr DWORD kSlowKeyMs = 100;
+const std::vector<Event> kF2{{VK_F2, false}, {VK_F2, true}};
+
+bool Invalidates(HWND window, POINT at) {
+    const RECT spot{at.x, at.y, at.x + 1, at.y + 1};
+    return ::InvalidateRect(window, &spot, FALSE) && ::GetUpdateRect(window, nullptr, FALSE);
+}
+
+// The receiver took a paint message of its own just before the keys came, and paints the spot the
+// wait invalidates with it, before it has taken the keys: one painted spot proves nothing yet.
+TEST(KeySynthesis, WaitOutlastsAPaintTheReceiverHadBegunWhenTheKeysCame) {
+    ForeignReceiver receiver(ForeignReceiver::Start::Pumping, {kSlowKeyMs});
+    ASSERT_TRUE(HasKeyboardFocus(receiver.Window()));
+    ASSERT_TRUE(receiver.PaintSlowly());
+    SendAndWait(L"{F2}");
+    EXPECT_EQ(Transitions(receiver.Messages(), 0), kF2);
+}
+
+// The focused window's first pixel cannot be invalidated, so it would count as painted at once:
+// another point of it, or its top-level window, must prove the keys handled.
+TEST(KeySynthesis, WaitForAFocusWindowWhosePixelDoesNotTakeEndsWhenTheKeysAreHandled) {
+    const struct {
+        const char* focus;
+        Behaviour behaviour;
+    } cases[] = {
+        // On Windows the covered corner does not take. Wine keeps it in the frame's update
+        // region now and then, and the corner itself proves it there.
+        {"frame with its corner covered by a child", {kSlowKeyMs, Focus::Frame, {40, 40}}},
+        {"zero-size child", {kSlowKeyMs, Focus::ZeroSizeChild}},
+        {"hidden child", {kSlowKeyMs, Focus::HiddenChild}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.focus);
+        ForeignReceiver receiver(ForeignReceiver::Start::Pumping, c.behaviour);
+        ASSERT_TRUE(HasKeyboardFocus(receiver.FocusWindow()));
+        if (c.behaviour.focus != Focus::Frame) {
+            ASSERT_FALSE(Invalidates(receiver.FocusWindow(), {0, 0}));
+        }
+        const auto start = steady_clock::now();
+        SendAndWait(L"{F2}");
+        EXPECT_EQ(Transitions(receiver.Messages(), 0), kF2);
+        EXPECT_LT(steady_clock::now() - start, milliseconds(kUnprovenKeyWaitMs))
+            << "no repaint proved it";
+    }
+}
+
+// The receiver has no client area: nothing proves the keys handled, and the receiver gets the
+// time an unproven wait allows.
+TEST(KeySynthesis, WaitThatNoRepaintCanProveGivesTheReceiverTheUnprovenWaitTime) {
+    ForeignReceiver receiver(ForeignReceiver::Start::Pumping,
+                             {kSlowKeyMs, Focus::Frame, {0, 0}, true});
+    ASSERT_TRUE(HasKeyboardFocus(receiver.FocusWindow()));
+    RECT client{};
+    ::GetClientRect(receiver.Window(), &client);
+    ASSERT_TRUE(::IsRectEmpty(&client));
+    ASSERT_FALSE(Invalidates(receiver.Window(), {0, 0}));
+    const auto start = steady_clock::now();
+    SendAndWait(L"{F2}");
+    const auto took = steady_clock::now() - start;
+    EXPECT_EQ(Transitions(receiver.Messages(), 0), kF2);
+    EXPECT_GE(took, milliseconds(kUnprovenKeyWaitMs));
+    EXPECT_LT(took, kPromptWaitBound);
 }
 
 // An edit box of our own thread, in a top-level window of our own thread.
