@@ -143,17 +143,43 @@ std::array<POINT, 5> SpotCandidates(const RECT& client) {
             POINT{right / 2, bottom / 2}};
 }
 
-// Invalidates one pixel of the window and answers whether that took. It does not for a hidden or
-// minimised window, one without client area, or a pixel that a child of a WS_CLIPCHILDREN
-// parent covers; the window then has no update region and would count as painted at once.
+// Whether a repaint of this pixel of the window's client area can be asked for: the window is
+// shown, no ancestor clips the pixel away, and no child covers it where the window clips its
+// children. Told from the geometry, not by asking afterwards whether the pixel awaits its paint:
+// a receiver that paints at once would answer no as well, and the keys would wait in vain.
+bool SpotCanTake(HWND window, POINT point) {
+    const HWND root = ::GetAncestor(window, GA_ROOT);
+    if (!::IsWindowVisible(window) || ::IsIconic(root))
+        return false;
+    if ((::GetWindowLongPtrW(window, GWL_STYLE) & WS_CLIPCHILDREN) != 0 &&
+        ::ChildWindowFromPointEx(window, point, CWP_SKIPINVISIBLE) != window) {
+        return false;
+    }
+    POINT at = point;
+    for (HWND inner = window; inner != root;) {
+        const HWND parent = ::GetAncestor(inner, GA_PARENT);
+        if (parent == nullptr)
+            return false;
+        ::MapWindowPoints(inner, parent, &at, 1);
+        RECT client{};
+        if (!::GetClientRect(parent, &client) || !::PtInRect(&client, at))
+            return false;
+        inner = parent;
+    }
+    return true;
+}
+
+// Invalidates one pixel of the window that can take it and answers whether there was one. There
+// is none in a hidden or minimised window, one without client area, or where every candidate is
+// covered by a child or clipped by an ancestor.
 bool InvalidateSpot(HWND window) {
     RECT client{};
     if (!::GetClientRect(window, &client) || ::IsRectEmpty(&client))
         return false;
     for (const POINT& point : SpotCandidates(client)) {
         const RECT spot{point.x, point.y, point.x + 1, point.y + 1};
-        if (::InvalidateRect(window, &spot, FALSE) && ::GetUpdateRect(window, nullptr, FALSE))
-            return true;
+        if (SpotCanTake(window, point))
+            return ::InvalidateRect(window, &spot, FALSE) != FALSE;
     }
     return false;
 }
