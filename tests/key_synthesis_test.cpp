@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <mutex>
@@ -151,14 +152,37 @@ struct Received {
     bool alt = false;
 };
 
+// Where a receiver keeps its keyboard focus: on its frame, or on a child of the frame that
+// records keys as the frame does.
+enum class Focus { Frame, ChildReachingOut, ZeroSizeChild, HiddenChild };
+
+// What a receiver does beyond recording keys.
+struct Behaviour {
+    // Sleeps this long on every key message before it records it: an application under load.
+    DWORD keyDelayMs = 0;
+    Focus focus = Focus::Frame;
+    // A child window covers this much of the frame's client area from its top-left corner. The
+    // frame clips its children, so on Windows a pixel under the child cannot be invalidated.
+    SIZE covered{0, 0};
+    // The frame shrinks to its title bar: no client area, so no pixel to invalidate.
+    bool noClientArea = false;
+};
+
+// How long a paint asked for with ForeignReceiver::PaintSlowly sleeps before BeginPaint.
+constexpr DWORD kSlowPaintMs = 400;
+// Posted to a receiver: invalidate yourself and paint slowly.
+constexpr UINT kPaintSlowly = WM_APP + 1;
+
 // A window on a thread of its own that records the key messages it processes. Started hung, it
 // does not look at its queue until resumed.
 class ForeignReceiver {
   public:
     enum class Start { Pumping, Hung };
 
-    explicit ForeignReceiver(Start start = Start::Pumping)
-        : resume_(::CreateEventW(nullptr, TRUE, start == Start::Pumping, nullptr)) {
+    explicit ForeignReceiver(Start start = Start::Pumping, Behaviour behaviour = {})
+        : behaviour_(behaviour),
+          resume_(::CreateEventW(nullptr, TRUE, start == Start::Pumping, nullptr)),
+          painting_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
         std::promise<HWND> ready;
         created_ = ready.get_future();
         thread_ = std::thread([this, ready = std::move(ready)]() mutable { Run(ready); });
@@ -179,7 +203,17 @@ class ForeignReceiver {
     }
 
     HWND Window() const { return window_; }
+    HWND FocusWindow() const { return focus_; }
+    // How often the focused window, and the frame, have painted.
+    int FocusPaints() const { return focusPaints_; }
+    int FramePaints() const { return framePaints_; }
     void Resume() { ::SetEvent(resume_.get()); }
+    // Makes the receiver take a paint message of its own and answers once it is inside it, still
+    // before BeginPaint.
+    bool PaintSlowly() {
+        ::PostMessageW(window_, kPaintSlowly, 0, 0);
+        return ::WaitForSingleObject(painting_.get(), kWindowStartBound.count()) == WAIT_OBJECT_0;
+    }
 
     std::vector<Received> Messages() {
         std::lock_guard lock(mutex_);
@@ -202,11 +236,11 @@ class ForeignReceiver {
     void Run(std::promise<HWND>& ready) {
         RegisterOnce();
         UniqueWindow window(::CreateWindowExW(0, kReceiverClass, L"Empf\u00e4nger",
-                                              WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 300, 200,
-                                              nullptr, nullptr, ::GetModuleHandleW(nullptr), this));
+                                              WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_VISIBLE,
+                                              50, 50, 300, 200, nullptr, nullptr,
+                                              ::GetModuleHandleW(nullptr), this));
         if (window) {
-            ::SetForegroundWindow(window.get());
-            ::SetFocus(window.get());
+            Furnish(window.get());
         }
         ready.set_value(window.get());
         if (!window) {
@@ -217,6 +251,37 @@ class ForeignReceiver {
         while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
             TranslateAndDispatch(msg);
         }
+    }
+
+    // Children, focus and show state as the behaviour asks; the frame destroys its children.
+    void Furnish(HWND frame) {
+        const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+        if (behaviour_.covered.cx > 0) {
+            ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0, 0, behaviour_.covered.cx,
+                              behaviour_.covered.cy, frame, nullptr, instance, nullptr);
+        }
+        focus_ = frame;
+        if (behaviour_.focus != Focus::Frame) {
+            // The child reaching out begins above and left of the frame's client area, which
+            // clips its top-left pixel away.
+            const bool out = behaviour_.focus == Focus::ChildReachingOut;
+            const int size = behaviour_.focus == Focus::ZeroSizeChild ? 0 : 100;
+            const DWORD shown = behaviour_.focus == Focus::HiddenChild ? 0 : WS_VISIBLE;
+            focus_ = ::CreateWindowExW(0, kReceiverClass, L"", WS_CHILD | shown, out ? -20 : 10,
+                                       out ? -20 : 10, size, size, frame, nullptr, instance, this);
+        }
+        if (behaviour_.noClientArea) {
+            RECT outer{};
+            RECT client{};
+            ::GetWindowRect(frame, &outer);
+            ::GetClientRect(frame, &client);
+            ::SetWindowPos(frame, nullptr, 0, 0, outer.right - outer.left,
+                           outer.bottom - outer.top - client.bottom, SWP_NOMOVE | SWP_NOZORDER);
+        }
+        // Painted before the tests look at its update region.
+        ::UpdateWindow(frame);
+        ::SetForegroundWindow(frame);
+        ::SetFocus(focus_);
     }
 
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -235,6 +300,21 @@ class ForeignReceiver {
                 return 0;  // no menu mode for Alt: the recording must see every key
             case WM_SYSCHAR:
                 return 0;
+            case kPaintSlowly:
+                self->slowPaint_ = true;
+                ::InvalidateRect(window, nullptr, FALSE);
+                return 0;
+            case WM_PAINT:
+                if (window == self->focus_)
+                    ++self->focusPaints_;
+                if (::GetParent(window) == nullptr)
+                    ++self->framePaints_;
+                if (self->slowPaint_) {
+                    self->slowPaint_ = false;
+                    ::SetEvent(self->painting_.get());
+                    ::Sleep(kSlowPaintMs);
+                }
+                return ::DefWindowProcW(window, message, wParam, lParam);
             case WM_CLOSE:
                 ::PostQuitMessage(0);
                 return 0;
@@ -244,16 +324,23 @@ class ForeignReceiver {
     }
 
     void Record(bool down, WPARAM virtualKey, LPARAM lParam) {
+        ::Sleep(behaviour_.keyDelayMs);
         std::lock_guard lock(mutex_);
         messages_.push_back({down, static_cast<WORD>(virtualKey), ((lParam >> 24) & 1) != 0,
                              ::GetKeyState(VK_SHIFT) < 0, ::GetKeyState(VK_MENU) < 0});
     }
 
+    const Behaviour behaviour_;
     UniqueKernelHandle resume_;
+    UniqueKernelHandle painting_;
+    bool slowPaint_ = false;  // the receiver's thread only
     std::mutex mutex_;
     std::vector<Received> messages_;
     std::future<HWND> created_;
     HWND window_ = nullptr;
+    HWND focus_ = nullptr;  // set before the window is reported
+    std::atomic<int> focusPaints_{0};
+    std::atomic<int> framePaints_{0};
     std::thread thread_;
 };
 
@@ -318,6 +405,78 @@ TEST(KeySynthesis, WaitForAHungReceiverEndsWithinTheDeadline) {
     SendAndWait(L"{F2}{TAB}");
     EXPECT_LT(steady_clock::now() - start, kHungWaitBound);
     receiver.Resume();
+}
+
+// The wait for keys held up in the receiver: each key message takes it this long.
+constexpr DWORD kSlowKeyMs = 100;
+const std::vector<Event> kF2{{VK_F2, false}, {VK_F2, true}};
+
+bool Invalidates(HWND window, POINT at) {
+    const RECT spot{at.x, at.y, at.x + 1, at.y + 1};
+    return ::InvalidateRect(window, &spot, FALSE) && ::GetUpdateRect(window, nullptr, FALSE);
+}
+
+// The receiver took a paint message of its own just before the keys came, and paints the spot the
+// wait invalidates with it, before it has taken the keys: one painted spot proves nothing yet.
+TEST(KeySynthesis, WaitOutlastsAPaintTheReceiverHadBegunWhenTheKeysCame) {
+    ForeignReceiver receiver(ForeignReceiver::Start::Pumping, {kSlowKeyMs});
+    ASSERT_TRUE(HasKeyboardFocus(receiver.Window()));
+    ASSERT_TRUE(receiver.PaintSlowly());
+    SendAndWait(L"{F2}");
+    EXPECT_EQ(Transitions(receiver.Messages(), 0), kF2);
+}
+
+// The focused window's first pixel cannot be invalidated, so it would count as painted at once:
+// another point of it must prove the keys handled, or where it has none, its top-level window.
+TEST(KeySynthesis, WaitForAFocusWindowWhosePixelDoesNotTakeEndsWhenTheKeysAreHandled) {
+    const struct {
+        const char* focus;
+        Behaviour behaviour;
+        bool focusProves;  // the focused window itself, else the frame
+    } cases[] = {
+        // On Windows the covered corner does not take. Wine keeps it in the frame's update
+        // region, and the corner itself proves it there.
+        {"frame with its corner covered by a child", {kSlowKeyMs, Focus::Frame, {40, 40}}, true},
+        {"child reaching out of the frame", {kSlowKeyMs, Focus::ChildReachingOut}, true},
+        {"zero-size child", {kSlowKeyMs, Focus::ZeroSizeChild}, false},
+        {"hidden child", {kSlowKeyMs, Focus::HiddenChild}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.focus);
+        ForeignReceiver receiver(ForeignReceiver::Start::Pumping, c.behaviour);
+        ASSERT_TRUE(HasKeyboardFocus(receiver.FocusWindow()));
+        if (c.behaviour.focus != Focus::Frame) {
+            ASSERT_FALSE(Invalidates(receiver.FocusWindow(), {0, 0}));
+        }
+        const int focusPaints = receiver.FocusPaints();
+        const int framePaints = receiver.FramePaints();
+        SendAndWait(L"{F2}");
+        EXPECT_EQ(Transitions(receiver.Messages(), 0), kF2);
+        if (c.focusProves) {
+            EXPECT_GT(receiver.FocusPaints(), focusPaints) << "the focused window did not prove it";
+        } else {
+            EXPECT_GT(receiver.FramePaints(), framePaints) << "the frame did not prove it";
+        }
+    }
+}
+
+// The receiver has no client area: nothing proves the keys handled, and the receiver gets the
+// time an unproven wait allows.
+TEST(KeySynthesis, WaitThatNoRepaintCanProveGivesTheReceiverTheUnprovenWaitTime) {
+    ForeignReceiver receiver(ForeignReceiver::Start::Pumping,
+                             {kSlowKeyMs, Focus::Frame, {0, 0}, true});
+    ASSERT_TRUE(HasKeyboardFocus(receiver.FocusWindow()));
+    RECT client{};
+    ::GetClientRect(receiver.Window(), &client);
+    ASSERT_TRUE(::IsRectEmpty(&client));
+    ASSERT_FALSE(Invalidates(receiver.Window(), {0, 0}));
+    const auto start = steady_clock::now();
+    SendAndWait(L"{F2}");
+    const auto took = steady_clock::now() - start;
+    EXPECT_EQ(Transitions(receiver.Messages(), 0), kF2);
+    EXPECT_GE(took, milliseconds(kUnprovenKeyWaitMs));
+    // Far below the five-second deadline, which is not the unproven wait.
+    EXPECT_LT(took, milliseconds(kUnprovenKeyWaitMs) + kPromptWaitBound);
 }
 
 // An edit box of our own thread, in a top-level window of our own thread.

@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -275,6 +277,42 @@ TEST(HigherRights, EveryKeyForAWindowOfHigherRightsIsLoggedOnceAndNothingIsTyped
     }
 }
 
+// Where the foreign process's token cannot be read (another account's), Windows itself decides:
+// UIPI refuses a posted message with access denied exactly when it would drop the keys.
+TEST(HigherRights, IntegrityLevelsDecideAndWhereOneCannotBeReadAPostedMessageDoes) {
+    constexpr DWORD kLow = SECURITY_MANDATORY_LOW_RID;
+    constexpr DWORD kMedium = SECURITY_MANDATORY_MEDIUM_RID;
+    constexpr DWORD kHigh = SECURITY_MANDATORY_HIGH_RID;
+    const struct {
+        const char* situation;
+        std::optional<DWORD> theirs;
+        std::optional<DWORD> ours;
+        DWORD postError;
+        bool dropped;
+        bool posted;
+    } cases[] = {
+        {"higher", kHigh, kMedium, ERROR_SUCCESS, true, false},
+        {"equal", kMedium, kMedium, ERROR_ACCESS_DENIED, false, false},
+        {"lower", kLow, kMedium, ERROR_ACCESS_DENIED, false, false},
+        {"theirs unreadable, post refused", std::nullopt, kMedium, ERROR_ACCESS_DENIED, true, true},
+        {"theirs unreadable, posted", std::nullopt, kMedium, ERROR_SUCCESS, false, true},
+        {"theirs unreadable, window gone", std::nullopt, kHigh, ERROR_INVALID_WINDOW_HANDLE, false,
+         true},
+        {"ours unreadable, post refused", kLow, std::nullopt, ERROR_ACCESS_DENIED, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.situation);
+        int posts = 0;
+        EXPECT_EQ(InputWouldBeDropped(c.theirs, c.ours,
+                                      [&] {
+                                          ++posts;
+                                          return c.postError;
+                                      }),
+                  c.dropped);
+        EXPECT_EQ(posts, c.posted ? 1 : 0);
+    }
+}
+
 TEST_F(MainWindowTest, ClosingTheWindowDuringAnEventPassEndsTheCallersProcedure) {
     ::PostMessageW(window.Handle(), WM_CLOSE, 0, 0);
     EXPECT_THROW(window.ProcessPendingEvents(), WindowClosed);
@@ -409,6 +447,66 @@ TEST_F(MainWindowTest, EveryWayOfClosingEndsASleepAtOnce) {
         MSG quit{};
         ::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
     }
+}
+
+// A press on the inactive window (its title bar here) asks it whether to activate. During a
+// pause the answer is no: the rest of the sequence's keys would go into the tool.
+TEST_F(MainWindowTest, APressActivatesTheWindowOnlyOutsideASequence) {
+    const HWND handle = window.Handle();
+    std::atomic<LRESULT> answer{0};
+    std::atomic<bool> answered{false};
+    const auto askFromAnotherThread = [&] {
+        DWORD_PTR result = 0;
+        if (::SendMessageTimeoutW(handle, WM_MOUSEACTIVATE, reinterpret_cast<WPARAM>(handle),
+                                  MAKELPARAM(HTCAPTION, WM_NCLBUTTONDOWN), SMTO_NORMAL, 1500,
+                                  &result)) {
+            answer = static_cast<LRESULT>(result);
+        }
+        answered = true;
+    };
+    SleepWhile(window, askFromAnotherThread);
+    EXPECT_EQ(answer, MA_NOACTIVATE);
+
+    answer = 0;
+    answered = false;
+    std::thread user(askFromAnotherThread);
+    while (!answered) {
+        window.ProcessPendingEvents();
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+    user.join();
+    EXPECT_EQ(answer, MA_ACTIVATE);
+}
+
+// What reaches the window procedure of the window under test.
+std::vector<UINT> heldInputSeen;
+WNDPROC windowProcedure = nullptr;
+
+LRESULT CALLBACK RecordHeldInput(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCLBUTTONDOWN || message == WM_SYSKEYDOWN) {
+        heldInputSeen.push_back(message);
+        return 0;  // no move loop, no menu: only their arrival counts here
+    }
+    return ::CallWindowProcW(windowProcedure, window, message, wParam, lParam);
+}
+
+// The pump takes a press on the frame and an Alt press out of the queue during a pause, to look
+// past them for a close request; they belong to the window all the same, in their order.
+TEST_F(MainWindowTest, FramePressAndAltPressHeldBackDuringASleepReachTheWindowInOrderAfterIt) {
+    const HWND handle = window.Handle();
+    heldInputSeen.clear();
+    windowProcedure = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrW(handle, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&RecordHeldInput)));
+    constexpr LPARAM kAltHeld = LPARAM{1} << 29;
+    SleepWhile(window, [&] {
+        ::PostMessageW(handle, WM_NCLBUTTONDOWN, HTCAPTION, 0);
+        ::Sleep(kUserActsAfterMs);  // the pump has looked in between
+        ::PostMessageW(handle, WM_SYSKEYDOWN, VK_MENU, kAltHeld);
+    });
+    EXPECT_TRUE(heldInputSeen.empty()) << "handled during the pause";
+    window.ProcessPendingEvents();
+    EXPECT_EQ(heldInputSeen, (std::vector<UINT>{WM_NCLBUTTONDOWN, WM_SYSKEYDOWN}));
+    ::SetWindowLongPtrW(handle, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(windowProcedure));
 }
 
 // A part of the window uncovered or invalidated during a pause is painted within half a second.

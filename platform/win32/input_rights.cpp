@@ -1,6 +1,5 @@
 #include "platform/win32/input_rights.h"
 
-#include <optional>
 #include <vector>
 
 #include "platform/win32/handles.h"
@@ -8,6 +7,9 @@
 namespace ordovan::win32 {
 
 namespace {
+
+// Posted only to ask Windows whether UIPI lets our messages through; no window handles it.
+constexpr wchar_t kRightsProbeMessage[] = L"CopyOrdovan.InputRightsProbe";
 
 // The mandatory integrity level's RID (SECURITY_MANDATORY_MEDIUM_RID and so on) of a token.
 std::optional<DWORD> IntegrityLevel(HANDLE process) {
@@ -29,6 +31,13 @@ std::optional<DWORD> IntegrityLevel(HANDLE process) {
     return *::GetSidSubAuthority(sid, parts - 1u);
 }
 
+DWORD PostError(HWND window) {
+    static const UINT probe = ::RegisterWindowMessageW(kRightsProbeMessage);
+    if (probe == 0)
+        return ::GetLastError();
+    return ::PostMessageW(window, probe, 0, 0) ? ERROR_SUCCESS : ::GetLastError();
+}
+
 class TokenInputRights final : public InputRights {
   public:
     bool Outranks(HWND window) override {
@@ -38,13 +47,20 @@ class TokenInputRights final : public InputRights {
             return false;
         const UniqueKernelHandle process(
             ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-        const std::optional<DWORD> theirs = process ? IntegrityLevel(process.get()) : std::nullopt;
-        const std::optional<DWORD> ours = IntegrityLevel(::GetCurrentProcess());
-        return !theirs || !ours || *theirs > *ours;
+        return InputWouldBeDropped(process ? IntegrityLevel(process.get()) : std::nullopt,
+                                   IntegrityLevel(::GetCurrentProcess()),
+                                   [window] { return PostError(window); });
     }
 };
 
 }  // namespace
+
+bool InputWouldBeDropped(std::optional<DWORD> theirLevel, std::optional<DWORD> ourLevel,
+                         const std::function<DWORD()>& postError) {
+    if (theirLevel && ourLevel)
+        return *theirLevel > *ourLevel;
+    return postError() == ERROR_ACCESS_DENIED;
+}
 
 InputRights& SystemInputRights() {
     static TokenInputRights rights;

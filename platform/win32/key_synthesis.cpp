@@ -13,9 +13,6 @@ namespace {
 constexpr ULONGLONG kWaitDeadlineMs = 5000;
 // How often a wait looks whether the receiver has handled the keys.
 constexpr DWORD kHandledPollMs = 5;
-// The spot of the receiving window repainted to learn that the keys before it are handled: one
-// pixel, not erased, so that the user sees nothing of it.
-constexpr RECT kPaintSpot{0, 0, 1, 1};
 // How often the spot is painted before the keys count as handled (why two: WaitUntilHandled).
 constexpr int kPaintRounds = 2;
 
@@ -136,12 +133,85 @@ HWND KeyReceiver(DWORD receiverThread, HWND foreground) {
     return foreground;
 }
 
+// The points tried, in this order, for the pixel whose repaint proves the keys handled: the
+// corners of the client area, then its centre. One pixel, not erased, so that the user sees
+// nothing of it.
+std::array<POINT, 5> SpotCandidates(const RECT& client) {
+    const LONG right = client.right - 1;
+    const LONG bottom = client.bottom - 1;
+    return {POINT{0, 0}, POINT{right, 0}, POINT{0, bottom}, POINT{right, bottom},
+            POINT{right / 2, bottom / 2}};
+}
+
+// Whether a repaint of this pixel of the window's client area can be asked for: the window is
+// shown, no ancestor clips the pixel away, and no child covers it where the window clips its
+// children. Told from the geometry, not by asking afterwards whether the pixel awaits its paint:
+// a receiver that paints at once would answer no as well, and the keys would wait in vain.
+bool SpotCanTake(HWND window, POINT point) {
+    const HWND root = ::GetAncestor(window, GA_ROOT);
+    if (!::IsWindowVisible(window) || ::IsIconic(root))
+        return false;
+    if ((::GetWindowLongPtrW(window, GWL_STYLE) & WS_CLIPCHILDREN) != 0 &&
+        ::ChildWindowFromPointEx(window, point, CWP_SKIPINVISIBLE) != window) {
+        return false;
+    }
+    POINT at = point;
+    for (HWND inner = window; inner != root;) {
+        const HWND parent = ::GetAncestor(inner, GA_PARENT);
+        if (parent == nullptr)
+            return false;
+        ::MapWindowPoints(inner, parent, &at, 1);
+        RECT client{};
+        if (!::GetClientRect(parent, &client) || !::PtInRect(&client, at))
+            return false;
+        inner = parent;
+    }
+    return true;
+}
+
+// Invalidates one pixel of the window that can take it and answers whether there was one. There
+// is none in a hidden or minimised window, one without client area, or where every candidate is
+// covered by a child or clipped by an ancestor.
+bool InvalidateSpot(HWND window) {
+    RECT client{};
+    if (!::GetClientRect(window, &client) || ::IsRectEmpty(&client))
+        return false;
+    for (const POINT& point : SpotCandidates(client)) {
+        const RECT spot{point.x, point.y, point.x + 1, point.y + 1};
+        if (SpotCanTake(window, point))
+            return ::InvalidateRect(window, &spot, FALSE) != FALSE;
+    }
+    return false;
+}
+
+// The window whose pixel the next round waits for: the receiver, else its top-level window
+// (painted by the same thread, so its paint also comes after the keys); null when neither takes.
+HWND PaintWitness(HWND receiver) {
+    if (InvalidateSpot(receiver))
+        return receiver;
+    const HWND root = ::GetAncestor(receiver, GA_ROOT);
+    if (root != nullptr && root != receiver &&
+        ::GetWindowThreadProcessId(root, nullptr) ==
+            ::GetWindowThreadProcessId(receiver, nullptr) &&
+        InvalidateSpot(root)) {
+        return root;
+    }
+    return nullptr;
+}
+
+// Answers false when our window was closed meanwhile.
+bool IdleUntil(ULONGLONG until, const IdleWait& idle) {
+    for (DWORD left = MillisecondsUntil(until); left > 0; left = MillisecondsUntil(until)) {
+        if (!idle(std::min(left, kHandledPollMs)))
+            return false;
+    }
+    return true;
+}
+
 // Answers false when the receiver did not paint the spot before the deadline, or our window was
 // closed meanwhile.
-bool WaitUntilPainted(HWND receiver, ULONGLONG deadline, const IdleWait& idle) {
-    if (!::InvalidateRect(receiver, &kPaintSpot, FALSE))
-        return false;  // the window is gone
-    while (::GetUpdateRect(receiver, nullptr, FALSE)) {
+bool WaitUntilPainted(HWND witness, ULONGLONG deadline, const IdleWait& idle) {
+    while (::GetUpdateRect(witness, nullptr, FALSE)) {
         const DWORD left = MillisecondsUntil(deadline);
         if (left == 0 || !idle(std::min(left, kHandledPollMs)))
             return false;  // hung, or our window closed: the tool must not freeze with it
@@ -155,10 +225,16 @@ bool WaitUntilPainted(HWND receiver, ULONGLONG deadline, const IdleWait& idle) {
 // nothing: they come before input.) One painted spot is not yet that proof: the receiver may have
 // taken a paint message of its own just before the keys came and painted the spot with it. That
 // paint ends with the region empty, so the spot painted a second time needs a paint message taken
-// after the first one was painted, and with it after the keys.
+// after the first one was painted, and with it after the keys. Where no pixel can be invalidated
+// nothing can be proved, and the receiver gets the time an unproven wait allows.
 void WaitUntilHandled(HWND receiver, ULONGLONG deadline, const IdleWait& idle) {
     for (int round = 0; round < kPaintRounds; ++round) {
-        if (!WaitUntilPainted(receiver, deadline, idle))
+        const HWND witness = PaintWitness(receiver);
+        if (witness == nullptr) {
+            IdleUntil(std::min(deadline, ::GetTickCount64() + kUnprovenKeyWaitMs), idle);
+            return;
+        }
+        if (!WaitUntilPainted(witness, deadline, idle))
             return;
     }
 }
@@ -207,13 +283,14 @@ void SendKeyStrokes(const std::vector<KeyStroke>& strokes, bool wait, const KeyW
         return;
     }
     const HWND foreground = ::GetForegroundWindow();
-    // Windows drops input to a window of higher rights without telling the sender; the keys
-    // would vanish unnoticed, so the send fails instead.
-    if (foreground != nullptr && rights.Outranks(foreground)) {
-        throw ErrorFailure(ERROR_ACCESS_DENIED);
-    }
     const DWORD receiverThread =
         foreground != nullptr ? ::GetWindowThreadProcessId(foreground, nullptr) : 0;
+    const HWND receiver = foreground != nullptr ? KeyReceiver(receiverThread, foreground) : nullptr;
+    // Windows drops input to a window of higher rights without telling the sender; the keys
+    // would vanish unnoticed, so the send fails instead.
+    if (receiver != nullptr && rights.Outranks(receiver)) {
+        throw ErrorFailure(ERROR_ACCESS_DENIED);
+    }
     const ULONG_PTR tag = FreshTag();
     std::vector<INPUT> inputs =
         BuildKeyboardInput(strokes, ::GetKeyboardLayout(receiverThread), tag);
@@ -228,7 +305,7 @@ void SendKeyStrokes(const std::vector<KeyStroke>& strokes, bool wait, const KeyW
     if (receiverThread == ::GetCurrentThreadId()) {
         PumpUntilTaken(tag, inputs.size(), deadline, pump.dispatch);
     } else {
-        WaitUntilHandled(KeyReceiver(receiverThread, foreground), deadline, pump.idle);
+        WaitUntilHandled(receiver, deadline, pump.idle);
     }
 }
 

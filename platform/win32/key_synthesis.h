@@ -23,6 +23,12 @@ struct KeyWaitPump {
     IdleWait idle;
 };
 
+// How long a key wait gives the receiver when nothing can prove the keys handled: no pixel of the
+// focused window or of its top-level window can be invalidated (hidden, minimised, no client
+// area, covered by children). Ample for an application that is not busy; the caller's delay
+// after the keys follows anyway.
+inline constexpr DWORD kUnprovenKeyWaitMs = 1000;
+
 // Keys whose scan codes carry the extended-key flag (Home, End, the arrows, Ins, Del, PgUp, PgDn,
 // ...). Wine's MapVirtualKey does not report it, so it comes from this fixed list.
 bool IsExtendedKey(WORD virtualKey);
@@ -35,11 +41,11 @@ std::vector<INPUT> BuildKeyboardInput(const std::vector<KeyStroke>& strokes, HKL
 
 // Types the strokes into the window that has the keyboard focus with one SendInput call; throws
 // ordovan::Failure when the system does not take all events, and ERROR_ACCESS_DENIED without
-// typing when the focused window's process outranks ours (Windows would drop the keys). With
-// wait, returns once the receiving thread has taken and handled every event, within an
-// overall deadline so that a hung application cannot freeze the tool; meanwhile our window stays
-// alive through `pump.idle`. When the receiver is our own thread, our messages go through
-// `pump.dispatch` instead, so that our own window takes the keys.
+// typing when `rights` says Windows would drop them for the focused window. With wait, returns
+// once the receiving thread has taken and handled every event, within an overall deadline so
+// that a hung application cannot freeze the tool, or after kUnprovenKeyWaitMs where no repaint
+// can prove it; meanwhile our window stays alive through `pump.idle`. When the receiver is our own
+// thread, our messages go through `pump.dispatch` instead, so that our own window takes the keys.
 void SendKeyStrokes(const std::vector<KeyStroke>& strokes, bool wait, const KeyWaitPump& pump,
                     InputRights& rights);
 

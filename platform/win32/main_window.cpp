@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/win32/key_synthesis.h"
 #include "platform/win32/last_error.h"
@@ -97,6 +98,20 @@ void RegisterWindowClass(HINSTANCE instance, WNDPROC procedure) {
     }
 }
 
+// Marks the window's waits within a sequence, restoring what was before: a Start clicked by an
+// Enter typed into our own window runs its whole sequence inside a key wait.
+class SequenceWait {
+  public:
+    explicit SequenceWait(bool& waits) : waits_(waits), before_(std::exchange(waits, true)) {}
+    SequenceWait(const SequenceWait&) = delete;
+    SequenceWait& operator=(const SequenceWait&) = delete;
+    ~SequenceWait() { waits_ = before_; }
+
+  private:
+    bool& waits_;
+    bool before_;
+};
+
 }  // namespace
 
 void MainWindow::Create(HINSTANCE instance, WindowEvents& events) {
@@ -146,7 +161,7 @@ LRESULT CALLBACK MainWindow::WindowProc(HWND window, UINT message, WPARAM wParam
     if (self == nullptr)
         return ::DefWindowProcW(window, message, wParam, lParam);
     try {
-        return self->HandleMessage(message, wParam, lParam);
+        return self->HandleMessage(window, message, wParam, lParam);
     } catch (...) {
         // The procedures log their own failures, and WindowClosed ends a handler whose window is
         // gone (the main loop then finds the quit message). Nothing may unwind into Windows.
@@ -154,7 +169,7 @@ LRESULT CALLBACK MainWindow::WindowProc(HWND window, UINT message, WPARAM wParam
     }
 }
 
-LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT MainWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CREATE:
             OnCreate();
@@ -174,13 +189,20 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_DESTROY:
             OnDestroy();
             return 0;
+        case WM_MOUSEACTIVATE:
+            // Asked for a press on the inactive window, its frame included, and for a child's
+            // press through the child's default handling. The press itself still arrives.
+            if (sequenceWaits_)
+                return MA_NOACTIVATE;
+            break;
         case WM_NCDESTROY:
             OnNcDestroy();
             break;
         default:
             break;
     }
-    return ::DefWindowProcW(window_.get() ? window_.get() : nullptr, message, wParam, lParam);
+    // `window`, not window_: WM_NCDESTROY has let go of window_ by now.
+    return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
 void MainWindow::OnCreate() {
@@ -339,6 +361,7 @@ void MainWindow::ProcessPendingEvents() {
 }
 
 void MainWindow::Sleep(std::int32_t milliseconds) {
+    const SequenceWait sequenceWait(sequenceWaits_);
     pump_.Sleep(milliseconds);
 }
 
@@ -351,7 +374,10 @@ void MainWindow::SendKeys(const std::vector<KeyStroke>& strokes, bool wait) {
                                   return static_cast<bool>(window_);
                               },
                               [this](DWORD milliseconds) { return pump_.Idle(milliseconds); }};
-    SendKeyStrokes(strokes, wait, keyWait, *rights_);
+    {
+        const SequenceWait sequenceWait(sequenceWaits_);
+        SendKeyStrokes(strokes, wait, keyWait, *rights_);
+    }
     if (!window_)
         throw WindowClosed{};
 }

@@ -47,7 +47,7 @@ class MainWindow final : public WindowSystem {
   private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam,
                                        LPARAM lParam) noexcept;
-    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     void OnCreate();
     void OnCommand(int controlId, int notification);
@@ -71,6 +71,9 @@ class MainWindow final : public WindowSystem {
     WindowEvents* events_ = nullptr;
     HWND focusBeforeDeactivation_ = nullptr;
     bool messageOpen_ = false;
+    // A sequence waits (a sleep or a key wait): a click must not activate the window, or the
+    // rest of the keys would be typed into it instead of the imaging application.
+    bool sequenceWaits_ = false;
 };
 
 }  // namespace ordovan::win32
