@@ -82,7 +82,7 @@ class TreeFigures {
                         const std::wstring pattern =
                             InFolder(subfolders_[step], driven_app::kImagePattern);
                         const std::wstring destination = oursTarget_ + L'\\';
-                        return Timed([&] { files_.CopyFile(pattern, destination, true); });
+                        return Timed([&] { files_.CopyFile(pattern, destination, true, [] {}); });
                     },
                 .floor =
                     [this](std::size_t step) {

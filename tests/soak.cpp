@@ -259,12 +259,12 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
     // The file system Form1 sees: the real one, with the double catching up on the virtual
     // clock and the injected faults in front of it.
     std::vector<std::wstring> SubFolders(std::wstring_view folder) override;
-    FolderFiles CopyFile(std::wstring_view pattern, std::wstring_view destination,
-                         bool overwrite) override;
-    FolderFiles ListFiles(std::wstring_view pattern) override {
-        return CaughtUp().ListFiles(pattern);
+    FolderFiles CopyFile(std::wstring_view pattern, std::wstring_view destination, bool overwrite,
+                         const CopyHeartbeat& heartbeat) override;
+    bool DeleteCopiedFolder(std::wstring_view pattern, const FolderFiles& copied) override;
+    void DeleteFolder(std::wstring_view folder, bool force) override {
+        CaughtUp().DeleteFolder(folder, force);
     }
-    void DeleteFolder(std::wstring_view folder, bool force) override;
     bool FolderExists(std::wstring_view path) override { return CaughtUp().FolderExists(path); }
     bool FileExists(std::wstring_view path) override { return CaughtUp().FileExists(path); }
     void CreateFolder(std::wstring_view path) override { CaughtUp().CreateFolder(path); }
@@ -372,8 +372,8 @@ std::vector<std::wstring> Soak::SubFolders(std::wstring_view folder) {
     return CaughtUp().SubFolders(folder);
 }
 
-FolderFiles Soak::CopyFile(std::wstring_view pattern, std::wstring_view destination,
-                           bool overwrite) {
+FolderFiles Soak::CopyFile(std::wstring_view pattern, std::wstring_view destination, bool overwrite,
+                           const CopyHeartbeat& heartbeat) {
     win32::Win32FileSystem& real = CaughtUp();
     if (plan_.copiesBeforeTargetGoes == copiesThisTick_++) {
         plan_.copiesBeforeTargetGoes.reset();
@@ -383,11 +383,12 @@ FolderFiles Soak::CopyFile(std::wstring_view pattern, std::wstring_view destinat
     }
     if (targetBackAtTick_)
         MarkTickFailing();
-    return real.CopyFile(pattern, destination, overwrite);
+    return real.CopyFile(pattern, destination, overwrite, heartbeat);
 }
 
-void Soak::DeleteFolder(std::wstring_view folder, bool force) {
+bool Soak::DeleteCopiedFolder(std::wstring_view pattern, const FolderFiles& copied) {
     win32::Win32FileSystem& real = CaughtUp();
+    const fs::path folder = fs::path(pattern).parent_path();
     const std::vector<fs::path> uncopied = Uncopied(folder);
     if (plan_.holdMs) {
         for (const auto& entry : fs::directory_iterator(folder)) {
@@ -412,7 +413,7 @@ void Soak::DeleteFolder(std::wstring_view folder, bool force) {
             }
         }
     } countGone{uncopied, tally_.deletedUncopied};
-    real.DeleteFolder(folder, force);
+    return real.DeleteCopiedFolder(pattern, copied);
 }
 
 // The folder's images whose copy is not in the target, byte for byte.
