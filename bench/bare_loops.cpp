@@ -1,6 +1,7 @@
 #include "bench/bare_loops.h"
 
 #include <windows.h>
+#include <winternl.h>
 
 #include <stdexcept>
 #include <string>
@@ -42,6 +43,29 @@ void ForEachEntry(const std::wstring& pattern, FINDEX_SEARCH_OPS search, Visit v
             visit(data);
     } while (::FindNextFileW(find.get(), &data));
 }
+
+// The source held open against writers while it is copied, and what its handle tells of it (size,
+// last write, index on the volume): what a copy that lets the deletion check by handle needs.
+struct HeldSource {
+    explicit HeldSource(const std::wstring& path)
+        : file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr)) {
+        FILE_BASIC_INFO basic{};
+        FILE_STANDARD_INFO standard{};
+        LARGE_INTEGER index{};
+        IO_STATUS_BLOCK status{};
+        constexpr auto kFileInternalInformation = static_cast<FILE_INFORMATION_CLASS>(6);
+        if (!file ||
+            !::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic) ||
+            !::GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard,
+                                            sizeof standard) ||
+            ::NtQueryInformationFile(file.get(), &status, &index, sizeof index,
+                                     kFileInternalInformation) < 0) {
+            win32::ThrowLastError();
+        }
+    }
+    win32::UniqueFile file;
+};
 
 // The whole file, in one read.
 std::string ReadWhole(const std::wstring& path) {
@@ -91,6 +115,7 @@ int CopyImagesFloor(std::wstring_view subfolder, std::wstring_view target) {
                  [&](const WIN32_FIND_DATAW& entry) {
                      const std::wstring source = InFolder(subfolder, entry.cFileName);
                      const std::wstring destination = InFolder(target, entry.cFileName);
+                     const HeldSource held(source);
                      if (!::CopyFileW(source.c_str(), destination.c_str(), TRUE))
                          win32::ThrowLastError();
                      ++copied;

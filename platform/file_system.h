@@ -22,8 +22,7 @@ struct FolderIdentity {
 // One file as its open handle tells it: which file it is, and its size and last write then.
 // Read the same way where an image is copied and where it is deleted, so the two compare alike.
 struct FileIdentity {
-    std::uint32_t volume = 0;
-    std::uint64_t file = 0;
+    std::uint64_t file = 0;  // on the volume of its folder
     std::uint64_t size = 0;
     std::uint64_t lastWrite = 0;  // the platform's file time
     bool operator==(const FileIdentity&) const = default;

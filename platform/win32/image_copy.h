@@ -10,10 +10,13 @@
 // taken by another patient's image.
 namespace ordovan::win32 {
 
-// What a handle says of its file.
-BY_HANDLE_FILE_INFORMATION InformationOf(HANDLE file);
-// Which file it is, its size and last write.
-FileIdentity IdentityFrom(const BY_HANDLE_FILE_INFORMATION& information);
+// What a handle says of its file: which file it is on its volume, its size and last write, and
+// its attributes.
+struct HandleFacts {
+    FileIdentity identity;
+    DWORD attributes;
+};
+HandleFacts FactsOf(HANDLE file);
 
 // Keeps the caller's window alive during a copy without costing the copy: the caller is called
 // before every image and from the copy's progress reports, but at most once per period.

@@ -281,10 +281,10 @@ std::optional<std::vector<CheckedImage>> CheckImages(const std::wstring& folder,
         UniqueFile handle = OpenForDeletion(Join(folder, image.name), deadline);
         if (!handle)
             continue;
-        const BY_HANDLE_FILE_INFORMATION information = InformationOf(handle.get());
-        if (!IsCopied(image.name, IdentityFrom(information), copied))
+        const HandleFacts facts = FactsOf(handle.get());
+        if (!IsCopied(image.name, facts.identity, copied))
             return std::nullopt;
-        checked.push_back({std::move(handle), information.dwFileAttributes});
+        checked.push_back({std::move(handle), facts.attributes});
     }
     return checked;
 }
