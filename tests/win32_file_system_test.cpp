@@ -254,15 +254,16 @@ TEST_F(Win32FileSystemTest, CopyFileTakesOnlyMatchingFilesOfTheFolderItself) {
     EXPECT_FALSE(folder_.Exists(L"target\\2.dcm"));
 }
 
+DWORD CALLBACK CountProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD,
+                             DWORD, HANDLE, HANDLE, LPVOID calls) {
+    ++*static_cast<int*>(calls);
+    return PROGRESS_CONTINUE;
+}
+
 // Whether the system's CopyFileExW calls its progress routine at all.
 bool CallsCopyProgress(const std::wstring& source, const std::wstring& copy) {
     int calls = 0;
-    const LPPROGRESS_ROUTINE count = [](LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER,
-                                        DWORD, DWORD, HANDLE, HANDLE, LPVOID data) -> DWORD {
-        ++*static_cast<int*>(data);
-        return PROGRESS_CONTINUE;
-    };
-    ::CopyFileExW(source.c_str(), copy.c_str(), count, &calls, nullptr, 0);
+    ::CopyFileExW(source.c_str(), copy.c_str(), CountProgress, &calls, nullptr, 0);
     return calls > 0;
 }
 
