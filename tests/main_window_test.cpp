@@ -447,6 +447,13 @@ TEST_F(MainWindowTest, EveryWayOfClosingEndsASleepAtOnce) {
         MSG quit{};
         ::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
     }
+    // The copy's look at the queue between images is a sleep of no length: it takes a close too.
+    SetUp();
+    ::PostMessageW(window.Handle(), WM_CLOSE, 0, 0);
+    EXPECT_THROW(window.Sleep(0), WindowClosed);
+    EXPECT_EQ(window.Handle(), nullptr);
+    MSG quit{};
+    ::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
 }
 
 // A press on the inactive window (its title bar here) asks it whether to activate. During a
