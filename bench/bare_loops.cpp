@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include <stdexcept>
-#include <unordered_set>
+#include <string>
 
 #include "platform/driven_app.h"
 #include "platform/win32/handles.h"
@@ -43,11 +43,19 @@ void ForEachEntry(const std::wstring& pattern, FINDEX_SEARCH_OPS search, Visit v
     } while (::FindNextFileW(find.get(), &data));
 }
 
-// Windows compares names without regard to case.
-std::wstring Folded(const wchar_t* name) {
-    std::wstring folded(name);
-    ::CharUpperBuffW(folded.data(), static_cast<DWORD>(folded.size()));
-    return folded;
+// The whole file, in one read.
+std::string ReadWhole(const std::wstring& path) {
+    const win32::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    LARGE_INTEGER size{};
+    if (!file || !::GetFileSizeEx(file.get(), &size))
+        win32::ThrowLastError();
+    std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
+    DWORD read = 0;
+    if (!::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr))
+        win32::ThrowLastError();
+    bytes.resize(read);
+    return bytes;
 }
 
 std::vector<std::wstring> ListSubfolders(std::wstring_view folder) {
@@ -78,19 +86,41 @@ int CountLockedFloor(std::wstring_view watchFolder) {
 }
 
 int CopyImagesFloor(std::wstring_view subfolder, std::wstring_view target) {
-    std::unordered_set<std::wstring> readOnly;
-    ForEachEntry(InFolder(target, L"*"), FindExSearchNameMatch, [&](const WIN32_FIND_DATAW& entry) {
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0)
-            readOnly.insert(Folded(entry.cFileName));
-    });
     int copied = 0;
     ForEachEntry(InFolder(subfolder, driven_app::kImagePattern), FindExSearchNameMatch,
                  [&](const WIN32_FIND_DATAW& entry) {
-                     if (!readOnly.empty() && readOnly.count(Folded(entry.cFileName)) != 0)
-                         throw win32::ErrorFailure(ERROR_ACCESS_DENIED);
                      const std::wstring source = InFolder(subfolder, entry.cFileName);
                      const std::wstring destination = InFolder(target, entry.cFileName);
-                     if (!::CopyFileW(source.c_str(), destination.c_str(), FALSE))
+                     if (!::CopyFileW(source.c_str(), destination.c_str(), TRUE))
+                         win32::ThrowLastError();
+                     ++copied;
+                 });
+    return copied;
+}
+
+int CopyImagesRenamedFloor(std::wstring_view subfolder, std::wstring_view target) {
+    int copied = 0;
+    ForEachEntry(InFolder(subfolder, driven_app::kImagePattern), FindExSearchNameMatch,
+                 [&](const WIN32_FIND_DATAW& entry) {
+                     const std::wstring source = InFolder(subfolder, entry.cFileName);
+                     const std::wstring taken = InFolder(target, entry.cFileName);
+                     if (::CopyFileW(source.c_str(), taken.c_str(), TRUE) ||
+                         ::GetLastError() != ERROR_FILE_EXISTS) {
+                         throw std::runtime_error("the floor's name was not taken");
+                     }
+                     WIN32_FILE_ATTRIBUTE_DATA data{};
+                     if (!::GetFileAttributesExW(taken.c_str(), GetFileExInfoStandard, &data))
+                         win32::ThrowLastError();
+                     if (data.nFileSizeLow == entry.nFileSizeLow &&
+                         data.nFileSizeHigh == entry.nFileSizeHigh &&
+                         ReadWhole(source) == ReadWhole(taken)) {
+                         throw std::runtime_error("the floor's taken name holds the same image");
+                     }
+                     const std::wstring name = entry.cFileName;
+                     const std::size_t dot = name.find_last_of(L'.');
+                     const std::wstring renamed =
+                         InFolder(target, name.substr(0, dot) + L" (2)" + name.substr(dot));
+                     if (!::CopyFileW(source.c_str(), renamed.c_str(), TRUE))
                          win32::ThrowLastError();
                      ++copied;
                  });

@@ -13,11 +13,14 @@ namespace ordovan::bench {
 // Answers how many subfolders hold a lock file.
 int CountLockedFloor(std::wstring_view watchFolder);
 
-// One subfolder's images: one listing of the target (the copy must refuse to replace a read-only
-// file, and Wine's CopyFileW replaces it without a word, so the names in the target must be
-// known), one listing of the subfolder's images and one CopyFileW per image. Answers how many
-// were copied.
+// One subfolder's images into free names: one listing of the subfolder's images and one
+// CopyFileW per image that fails should the name be taken. Answers how many were copied.
 int CopyImagesFloor(std::wstring_view subfolder, std::wstring_view target);
+
+// One subfolder's images into a target where every name holds another image of the same size:
+// per image the refused CopyFileW, the other file's size, both files read and compared, and the
+// CopyFileW under "name (2).ext". Answers how many were copied.
+int CopyImagesRenamedFloor(std::wstring_view subfolder, std::wstring_view target);
 
 // Removes the folder with everything in it: a listing per folder, DeleteFileW per file,
 // recursion into subfolders, RemoveDirectoryW.

@@ -39,6 +39,7 @@ constexpr NumberOption kNumberOptions[] = {
     {L"--subfolders", kMostCopySubfolders,
      [](BenchOptions& o) -> int& { return o.shape.subfolders; }},
     {L"--file-kib", kMostFileKib, [](BenchOptions& o) -> int& { return o.shape.fileKib; }},
+    {L"--crowd", kMostTreeSize, [](BenchOptions& o) -> int& { return o.crowd; }},
     {L"--idle-ms", kLongestIdleMs, [](BenchOptions& o) -> int& { return o.idleMs; }},
     {L"--ms", kMostSpinMs, [](BenchOptions& o) -> int& { return o.spinMs; }},
 };

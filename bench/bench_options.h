@@ -8,7 +8,7 @@
 //   ordovan_bench count [--rounds N] [--small N] [--large N]
 //       counting tick and its floor on watch folders of N subfolders
 //   ordovan_bench copy [--rounds N] [--delete-rounds N] [--small N] [--large N]
-//                      [--subfolders N] [--file-kib N]
+//                      [--subfolders N] [--file-kib N] [--crowd N]
 //       copying tick (copy, delete) and floors on trees of N images in all
 //   ordovan_bench process [--idle-ms N]      idle CPU and peak working set of CopyOrdovan.exe
 // Helpers the bench starts itself: spin --ms N, idle-window.
@@ -18,6 +18,7 @@ struct BenchOptions {
     std::wstring scenario;
     int rounds = 11;
     int deleteRounds = 5;
+    int crowd = 10000;  // other files already in the crowded target
     int small = 1000;
     int large = 10000;
     CopyTreeShape shape;

@@ -25,6 +25,13 @@ constexpr std::wstring_view kOursDeletedFolder = L"Export";
 constexpr std::wstring_view kFloorDeletedFolder = L"ExportBoden";
 constexpr std::wstring_view kOursTargetFolder = L"Ziel";
 constexpr std::wstring_view kFloorTargetFolder = L"ZielBoden";
+constexpr std::wstring_view kOursCrowdedFolder = L"ZielVoll";
+constexpr std::wstring_view kFloorCrowdedFolder = L"ZielVollBoden";
+constexpr std::wstring_view kOursTakenFolder = L"ZielBelegt";
+constexpr std::wstring_view kFloorTakenFolder = L"ZielBelegtBoden";
+constexpr std::wstring_view kRecordFolder = L"ZielNurFuerDieLoeschung";
+constexpr std::wstring_view kRenamedSuffix = L" (2).dcm";
+constexpr std::wstring_view kOtherPrefix = L"OTHER";
 // A copy or deletion of the large tree takes seconds to minutes, in steps of one subfolder: long
 // enough to span many of the machine's fast and slow stretches on each side.
 constexpr int kLargeRunsPerPair = 1;
@@ -54,8 +61,9 @@ double Timed(Work work) {
 // delete of their own, and take turns subfolder by subfolder.
 class TreeFigures {
   public:
-    explicit TreeFigures(CopyTreeShape shape)
+    TreeFigures(CopyTreeShape shape, int crowd)
         : shape_(shape),
+          crowd_(crowd),
           source_(BenchFolder(kSourceFolder, shape.files)),
           oursDeleted_(BenchFolder(kOursDeletedFolder, shape.files)),
           floorDeleted_(BenchFolder(kFloorDeletedFolder, shape.files)),
@@ -66,6 +74,15 @@ class TreeFigures {
         // it was written, cannot fall into a timed copy.
         FlushFiles(source_);
         subfolders_ = ListSubfolders(source_);
+        for (const std::wstring* crowded : {&oursCrowded_, &floorCrowded_}) {
+            MakeCrowdedFolder(*crowded, crowd_, shape_.fileKib);
+            FlushFiles(*crowded);
+        }
+        for (const std::wstring* taken : {&oursTaken_, &floorTaken_}) {
+            MakeEmptyFolder(*taken);
+            TakeEveryName(*taken, shape_);
+            FlushFiles(*taken);
+        }
     }
 
     // One pair: `runs` copies of the tree into an empty target on each side, a subfolder a step.
@@ -82,7 +99,7 @@ class TreeFigures {
                         const std::wstring pattern =
                             InFolder(subfolders_[step], driven_app::kImagePattern);
                         const std::wstring destination = oursTarget_ + L'\\';
-                        return Timed([&] { files_.CopyFile(pattern, destination, true); });
+                        return Timed([&] { files_.CopyFile(pattern, destination, true, [] {}); });
                     },
                 .floor =
                     [this](std::size_t step) {
@@ -96,39 +113,99 @@ class TreeFigures {
                 .series = &copy_};
     }
 
-    // One pair: `runs` deletions of a tree made anew on each side, a subfolder a step.
-    PairWork Deletions(int runs) {
+    // The same copies into a target that already holds `crowd` other files: what the copy costs
+    // late in a migration, when the one target folder holds the archive copied so far.
+    PairWork CrowdedCopies(int runs) {
         return {.runs = runs,
-                .steps = static_cast<std::size_t>(shape_.subfolders),
+                .steps = subfolders_.size(),
                 .prepare =
                     [this] {
-                        oursToDelete_ = MakeDeletedTree(oursDeleted_);
-                        floorToDelete_ = MakeDeletedTree(floorDeleted_);
+                        for (const std::wstring* crowded : {&oursCrowded_, &floorCrowded_})
+                            RemoveFiles(*crowded, [](std::wstring_view name) {
+                                return !name.starts_with(kOtherPrefix);
+                            });
                     },
-                .ours =
-                    [this](std::size_t step) {
-                        return Timed([&] { files_.DeleteFolder(oursToDelete_.at(step), true); });
-                    },
+                .ours = [this](std::size_t step) { return OursInto(oursCrowded_, step); },
                 .floor =
                     [this](std::size_t step) {
-                        return Timed([&] { DeleteTreeFloor(floorToDelete_.at(step)); });
+                        return Timed([&] { CopyImagesFloor(subfolders_[step], floorCrowded_); });
                     },
                 .check =
                     [this] {
-                        CheckDeleted(oursDeleted_);
-                        CheckDeleted(floorDeleted_);
+                        Check(CountFiles(oursCrowded_) == crowd_ + shape_.files &&
+                                  CountFiles(floorCrowded_) == crowd_ + shape_.files,
+                              "the crowded target lacks copies");
                     },
-                .series = &delete_};
+                .series = &crowded_};
+    }
+
+    // The same copies into a target where every name holds another image of the same size:
+    // every image is compared byte for byte and goes under "name (2).dcm".
+    PairWork TakenCopies(int runs) {
+        return {
+            .runs = runs,
+            .steps = subfolders_.size(),
+            .prepare =
+                [this] {
+                    for (const std::wstring* taken : {&oursTaken_, &floorTaken_})
+                        RemoveFiles(*taken, [](std::wstring_view name) {
+                            return name.ends_with(kRenamedSuffix);
+                        });
+                },
+            .ours = [this](std::size_t step) { return OursInto(oursTaken_, step); },
+            .floor =
+                [this](std::size_t step) {
+                    return Timed([&] { CopyImagesRenamedFloor(subfolders_[step], floorTaken_); });
+                },
+            .check =
+                [this] {
+                    Check(CountFiles(oursTaken_) == 2 * shape_.files &&
+                              CountFiles(floorTaken_) == 2 * shape_.files,
+                          "the taken target lacks renamed copies");
+                },
+            .series = &taken_};
+    }
+
+    // One pair: `runs` deletions of a tree made anew on each side, a subfolder a step.
+    PairWork Deletions(int runs) {
+        return {
+            .runs = runs,
+            .steps = static_cast<std::size_t>(shape_.subfolders),
+            .prepare =
+                [this] {
+                    oursToDelete_ = MakeDeletedTree(oursDeleted_);
+                    floorToDelete_ = MakeDeletedTree(floorDeleted_);
+                    RecordCopies();
+                },
+            .ours =
+                [this](std::size_t step) {
+                    const std::wstring pattern =
+                        InFolder(oursToDelete_.at(step), driven_app::kImagePattern);
+                    return Timed([&] { files_.DeleteCopiedFolder(pattern, oursCopied_.at(step)); });
+                },
+            .floor =
+                [this](std::size_t step) {
+                    return Timed([&] { DeleteTreeFloor(floorToDelete_.at(step)); });
+                },
+            .check =
+                [this] {
+                    CheckDeleted(oursDeleted_);
+                    CheckDeleted(floorDeleted_);
+                },
+            .series = &delete_};
     }
 
     void Print() const {
         PrintPairs("copy_" + std::to_string(shape_.files), copy_);
+        PrintPairs("copy_crowded_" + std::to_string(shape_.files), crowded_);
+        PrintPairs("copy_taken_" + std::to_string(shape_.files), taken_);
         PrintPairs("delete_" + std::to_string(shape_.files), delete_);
     }
 
     void Remove() const {
         for (const std::wstring* folder :
-             {&source_, &oursDeleted_, &floorDeleted_, &oursTarget_, &floorTarget_})
+             {&source_, &oursDeleted_, &floorDeleted_, &oursTarget_, &floorTarget_, &oursCrowded_,
+              &floorCrowded_, &oursTaken_, &floorTaken_, &record_})
             RemoveFolder(*folder);
     }
 
@@ -136,6 +213,22 @@ class TreeFigures {
     const PairSeries& Deletions() const { return delete_; }
 
   private:
+    double OursInto(const std::wstring& target, std::size_t step) {
+        const std::wstring pattern = InFolder(subfolders_[step], driven_app::kImagePattern);
+        const std::wstring destination = target + L'\\';
+        return Timed([&] { files_.CopyFile(pattern, destination, true, [] {}); });
+    }
+
+    // The deletion deletes what a copy recorded: the tree to delete is copied first, untimed.
+    void RecordCopies() {
+        MakeEmptyFolder(record_);
+        oursCopied_.clear();
+        for (const std::wstring& subfolder : oursToDelete_) {
+            oursCopied_.push_back(
+                files_.CopyFile(InFolder(subfolder, driven_app::kImagePattern), record_, true, {}));
+        }
+    }
+
     // On the disk, as an export is by the time it is deleted. A tree still in the cache would be
     // written back by the kernel once 30 s old, and a deletion that meets that write-back waits
     // for it: under load, making a large tree takes that long.
@@ -154,10 +247,17 @@ class TreeFigures {
     }
 
     const CopyTreeShape shape_;
+    const int crowd_;
     const std::wstring source_, oursDeleted_, floorDeleted_, oursTarget_, floorTarget_;
+    const std::wstring oursCrowded_ = BenchFolder(kOursCrowdedFolder, shape_.files);
+    const std::wstring floorCrowded_ = BenchFolder(kFloorCrowdedFolder, shape_.files);
+    const std::wstring oursTaken_ = BenchFolder(kOursTakenFolder, shape_.files);
+    const std::wstring floorTaken_ = BenchFolder(kFloorTakenFolder, shape_.files);
+    const std::wstring record_ = BenchFolder(kRecordFolder, shape_.files);
     std::vector<std::wstring> subfolders_, oursToDelete_, floorToDelete_;
+    std::vector<FolderFiles> oursCopied_;
     win32::Win32FileSystem files_;
-    PairSeries copy_, delete_;
+    PairSeries copy_, crowded_, taken_, delete_;
 };
 
 CopyTreeShape WithFiles(CopyTreeShape shape, int files) {
@@ -167,11 +267,22 @@ CopyTreeShape WithFiles(CopyTreeShape shape, int files) {
 
 }  // namespace
 
-void RunCopyFigures(CopyTreeShape shape, int small, int large, int rounds, int deleteRounds) {
-    std::array trees{TreeFigures(WithFiles(shape, small)), TreeFigures(WithFiles(shape, large))};
+void RunCopyFigures(CopyTreeShape shape, int small, int large, int rounds, int deleteRounds,
+                    int crowd) {
+    std::array trees{TreeFigures(WithFiles(shape, small), crowd),
+                     TreeFigures(WithFiles(shape, large), crowd)};
+    const int smallRuns = RunsPerPair(small, large, kLargeRunsPerPair);
     for (int round = 0; round < rounds; ++round) {
-        std::array works{trees[0].Copies(RunsPerPair(small, large, kLargeRunsPerPair)),
-                         trees[1].Copies(kLargeRunsPerPair)};
+        std::array works{trees[0].Copies(smallRuns), trees[1].Copies(kLargeRunsPerPair)};
+        RunInterleaved(round, works);
+    }
+    for (int round = 0; round < rounds; ++round) {
+        std::array works{trees[0].CrowdedCopies(smallRuns),
+                         trees[1].CrowdedCopies(kLargeRunsPerPair)};
+        RunInterleaved(round, works);
+    }
+    for (int round = 0; round < rounds; ++round) {
+        std::array works{trees[0].TakenCopies(smallRuns), trees[1].TakenCopies(kLargeRunsPerPair)};
         RunInterleaved(round, works);
     }
     for (int round = 0; round < deleteRounds; ++round) {

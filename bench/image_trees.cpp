@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/driven_app.h"
 #include "platform/win32/handles.h"
@@ -81,6 +82,37 @@ void MakeCountTree(std::wstring_view root, int subfolders) {
         if (i % 2 == 0)
             WriteFileBytes(InFolder(folder, kLockFileName), "");
     }
+}
+
+void MakeCrowdedFolder(std::wstring_view folder, int count, int fileKib) {
+    MakeEmptyFolder(folder);
+    const std::string bytes =
+        PseudoRandomBytes(static_cast<std::size_t>(fileKib) * kBytesPerKib, kSeedSpread);
+    for (int f = 0; f < count; ++f)
+        WriteFileBytes(InFolder(folder, Numbered(L"OTHER", f + 1, 6) + L".dcm"), bytes);
+}
+
+void TakeEveryName(std::wstring_view folder, const CopyTreeShape& shape) {
+    const std::size_t fileBytes = static_cast<std::size_t>(shape.fileKib) * kBytesPerKib;
+    for (int s = 0; s < shape.subfolders; ++s) {
+        for (int f = 0; f < shape.FilesPerSubfolder(); ++f) {
+            const std::wstring name = Numbered(L"S", s + 1, 3) + Numbered(L"I", f + 1, 5) + L".dcm";
+            // Seeds no image of the tree has.
+            const auto seed =
+                kSeedSpread + static_cast<std::uint64_t>(s) * 100000u + static_cast<unsigned>(f);
+            WriteFileBytes(InFolder(folder, name), PseudoRandomBytes(fileBytes, seed));
+        }
+    }
+}
+
+void RemoveFiles(std::wstring_view folder, bool (*picked)(std::wstring_view name)) {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(fs::path(folder))) {
+        if (picked(entry.path().filename().wstring()))
+            files.push_back(entry.path());
+    }
+    for (const fs::path& file : files)
+        fs::remove(file);
 }
 
 void MakeCopyTree(std::wstring_view root, const CopyTreeShape& shape) {

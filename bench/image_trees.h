@@ -24,6 +24,17 @@ void MakeCountTree(std::wstring_view folder, int subfolders);
 // A fresh folder holding the images to copy, their names unique across subfolders.
 void MakeCopyTree(std::wstring_view folder, const CopyTreeShape& shape);
 
+// A fresh folder holding `count` files of names no image of a copy tree has: a target that
+// already holds a long migration's images.
+void MakeCrowdedFolder(std::wstring_view folder, int count, int fileKib);
+
+// Puts into the folder, for every image of the copy tree, a file of the same name and size with
+// other bytes: a target where every name is taken by another patient's image.
+void TakeEveryName(std::wstring_view folder, const CopyTreeShape& shape);
+
+// Removes the files lying directly in the folder whose names the predicate picks.
+void RemoveFiles(std::wstring_view folder, bool (*picked)(std::wstring_view name));
+
 // Removes the folder with all its content when it exists, and creates it empty.
 void MakeEmptyFolder(std::wstring_view folder);
 

@@ -17,7 +17,7 @@ using namespace ordovan::bench;
 
 constexpr char kUsage[] =
     "usage: ordovan_bench count|copy|process [--rounds N] [--delete-rounds N]\n"
-    "       [--small N] [--large N] [--subfolders N] [--file-kib N] [--idle-ms N]\n";
+    "       [--small N] [--large N] [--subfolders N] [--file-kib N] [--crowd N] [--idle-ms N]\n";
 
 int RunScenario(const BenchOptions& options) {
     const std::wstring& scenario = options.scenario;
@@ -25,7 +25,7 @@ int RunScenario(const BenchOptions& options) {
         RunCountFigures(options.small, options.large, options.rounds);
     } else if (scenario == L"copy") {
         RunCopyFigures(options.shape, options.small, options.large, options.rounds,
-                       options.deleteRounds);
+                       options.deleteRounds, options.crowd);
     } else if (scenario == L"process") {
         RunProcessFigures(options.idleMs);
     } else if (scenario == L"spin") {

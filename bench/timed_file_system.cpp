@@ -10,8 +10,8 @@ namespace ordovan::bench {
 namespace {
 
 constexpr std::array<std::string_view, kFileOperationCount> kOperationNames{
-    "SubFolders", "CopyFile",     "ListFiles",      "DeleteFolder", "FolderExists",
-    "FileExists", "CreateFolder", "CreateTextFile", "AppendLine",
+    "SubFolders", "CopyFile",     "DeleteCopiedFolder", "DeleteFolder", "FolderExists",
+    "FileExists", "CreateFolder", "CreateTextFile",     "AppendLine",
 };
 
 }  // namespace
@@ -58,14 +58,16 @@ std::vector<std::wstring> TimedFileSystem::SubFolders(std::wstring_view folder) 
 }
 
 FolderFiles TimedFileSystem::CopyFile(std::wstring_view sourcePattern,
-                                      std::wstring_view destination, bool overwrite) {
+                                      std::wstring_view destination, bool overwrite,
+                                      const CopyHeartbeat& heartbeat) {
     const Timing timing(AccountOf(FileOperation::CopyFile));
-    return inner_.CopyFile(sourcePattern, destination, overwrite);
+    return inner_.CopyFile(sourcePattern, destination, overwrite, heartbeat);
 }
 
-FolderFiles TimedFileSystem::ListFiles(std::wstring_view pattern) {
-    const Timing timing(AccountOf(FileOperation::ListFiles));
-    return inner_.ListFiles(pattern);
+bool TimedFileSystem::DeleteCopiedFolder(std::wstring_view sourcePattern,
+                                         const FolderFiles& copied) {
+    const Timing timing(AccountOf(FileOperation::DeleteCopiedFolder));
+    return inner_.DeleteCopiedFolder(sourcePattern, copied);
 }
 
 void TimedFileSystem::DeleteFolder(std::wstring_view folder, bool force) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,20 +19,35 @@ struct FolderIdentity {
     bool operator==(const FolderIdentity&) const = default;
 };
 
-// A file as a folder listing shows it: enough to tell it from one written or changed later.
-struct ListedFile {
-    std::wstring name;
+// One file as its open handle tells it: which file it is, and its size and last write then.
+// Read the same way where an image is copied and where it is deleted, so the two compare alike.
+struct FileIdentity {
+    std::uint32_t volume = 0;
+    std::uint64_t file = 0;
     std::uint64_t size = 0;
     std::uint64_t lastWrite = 0;  // the platform's file time
-    bool operator==(const ListedFile&) const = default;
+    bool operator==(const FileIdentity&) const = default;
 };
 
-// The files a wildcard pattern matched in one folder, with the identity that folder had before
-// they were listed.
+// One image a copy took: its name in the source folder, the name its copy got in the
+// destination, and the source file as it was while it was copied.
+struct CopiedImage {
+    std::wstring name;
+    std::wstring copyName;  // `name`, or "name (2).ext" and on when another image held the name
+    FileIdentity source;
+    bool operator==(const CopiedImage&) const = default;
+};
+
+// The images one copy took from one folder, with the identity that folder had before they were
+// listed.
 struct FolderFiles {
     FolderIdentity folder;
-    std::vector<ListedFile> files;
+    std::vector<CopiedImage> images;
 };
+
+// Called between images and during a long one, so that the caller's window stays alive. It may
+// throw to end the copy at once: the image in progress is then not left half written.
+using CopyHeartbeat = std::function<void()>;
 
 class FileSystem {
   public:
@@ -42,16 +58,25 @@ class FileSystem {
     virtual std::vector<std::wstring> SubFolders(std::wstring_view folder) = 0;
 
     // Copies every file matching the wildcard in the pattern's last component into the
-    // destination folder (with or without a trailing "\"), under the same names. Fails when
-    // nothing matches, when the destination does not exist, or at the first file that cannot be
-    // copied (a read-only file of the same name among them); files copied before it stay.
-    // Answers what was copied, as the source listing showed it. Copies are never read-only.
+    // destination folder (with or without a trailing "\"). A free name costs one copy call; the
+    // destination is never listed. A name already taken by the same bytes is replaced; one taken
+    // by other bytes is kept, and the copy goes under the first of "name (2).ext",
+    // "name (3).ext", ... that is free or holds the same bytes. Without `overwrite` a taken name
+    // fails instead. Fails when nothing matches, when the destination does not exist, or at the
+    // first file that cannot be copied (a read-only file holding the same bytes among them);
+    // files copied before it stay. Copies are plain files: never read-only, hidden or system.
+    // Answers what was copied, each image read from its own handle while it was copied.
     virtual FolderFiles CopyFile(std::wstring_view sourcePattern, std::wstring_view destination,
-                                 bool overwrite) = 0;
+                                 bool overwrite, const CopyHeartbeat& heartbeat) = 0;
 
-    // The files matching the wildcard in the pattern's last component, read now: what a copy of
-    // the same pattern would take. Fails when the folder cannot be read.
-    virtual FolderFiles ListFiles(std::wstring_view pattern) = 0;
+    // Deletes the folder of the pattern, as DeleteFolder with force does, only when everything
+    // in it that matches the pattern is what `copied` took: the same files, unchanged since, each
+    // checked and deleted through one handle that lets no writer in. Answers false, and leaves
+    // the folder with every unchecked match in it, when the folder is not the one copied, holds a
+    // match that was not copied or has changed, or gets a new match before it is removed. Fails
+    // like DeleteFolder, a match held open by another program for longer than the brief wait
+    // among them.
+    virtual bool DeleteCopiedFolder(std::wstring_view sourcePattern, const FolderFiles& copied) = 0;
 
     // Removes the folder with everything in it; with force, read-only files and folders too. A
     // link (junction or symbolic link) loses only itself, at any depth, never what it points to.

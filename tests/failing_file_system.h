@@ -33,7 +33,7 @@ class FailingFileSystem final : public FileSystem {
     enum class Operation {
         SubFolders,
         CopyFile,
-        ListFiles,
+        DeleteCopiedFolder,
         DeleteFolder,
         FolderExists,
         FileExists,
@@ -69,13 +69,13 @@ class FailingFileSystem final : public FileSystem {
         return real_.SubFolders(folder);
     }
     FolderFiles CopyFile(std::wstring_view sourcePattern, std::wstring_view destination,
-                         bool overwrite) override {
+                         bool overwrite, const CopyHeartbeat& heartbeat) override {
         Enter(Operation::CopyFile, sourcePattern);
-        return real_.CopyFile(sourcePattern, destination, overwrite);
+        return real_.CopyFile(sourcePattern, destination, overwrite, heartbeat);
     }
-    FolderFiles ListFiles(std::wstring_view pattern) override {
-        Enter(Operation::ListFiles, pattern);
-        return real_.ListFiles(pattern);
+    bool DeleteCopiedFolder(std::wstring_view sourcePattern, const FolderFiles& copied) override {
+        Enter(Operation::DeleteCopiedFolder, sourcePattern);
+        return real_.DeleteCopiedFolder(sourcePattern, copied);
     }
     void DeleteFolder(std::wstring_view folder, bool force) override {
         Enter(Operation::DeleteFolder, folder);

@@ -153,8 +153,9 @@ void FakeWindowSystem::SetTimerEnabled(bool enabled) {
 
 void FakeWindowSystem::Sleep(std::int32_t milliseconds) {
     ThrowIfFailing(Operation::Sleep);
-    // A close requested during the sleep ends it, as on the real window system.
-    if (closeAtMs_ && *closeAtMs_ < nowMs_ + milliseconds) {
+    // A close requested during the sleep ends it, as on the real window system; so does one due
+    // now, which even a sleep of no length looks for.
+    if (closeAtMs_ && (*closeAtMs_ < nowMs_ + milliseconds || *closeAtMs_ <= nowMs_)) {
         nowMs_ = std::max(nowMs_, *closeAtMs_);
         Deliver(EventKind::Close, nowMs_);
         throw WindowClosed{};

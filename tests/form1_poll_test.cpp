@@ -251,7 +251,9 @@ TEST_F(PollTest, CopiesTheImagesLyingDirectlyInEachSubfolderByteForByte) {
 
     EXPECT_EQ(target.ReadBytes(L"1.dcm"), "DICM A1.dcm");
     EXPECT_EQ(target.ReadBytes(L"2.DCM"), "DICM A2.DCM");
-    EXPECT_EQ(target.ReadBytes(L"3.dcm"), "DICM B3.dcm");
+    // A different image of the same name stays; the copy goes beside it.
+    EXPECT_EQ(target.ReadBytes(L"3.dcm"), "an older image of the same name");
+    EXPECT_EQ(target.ReadBytes(L"3 (2).dcm"), "DICM B3.dcm");
     EXPECT_FALSE(InTarget(L"notes.txt"));
     EXPECT_FALSE(InTarget(L"4.dcm"));
     EXPECT_FALSE(InTarget(L"loose.dcm"));
@@ -369,9 +371,9 @@ TEST_F(PollTest, CopyFailuresAreLoggedEachTickAndNothingIsDeleted) {
         {"missing target", [this] { window.target = target.PathOf(L"missing\\"); },
          ERROR_PATH_NOT_FOUND},
         {"subfolder without images", [] { Export(L"C", {}, true); }, ERROR_FILE_NOT_FOUND},
-        {"read-only image of the same name",
+        {"read-only file of the same name and bytes",
          [this] {
-             target.WriteBytes(L"2.dcm", "kept");
+             target.WriteBytes(L"2.dcm", "DICM B2.dcm");
              target.MakeReadOnly(L"2.dcm");
          },
          ERROR_ACCESS_DENIED},
@@ -410,14 +412,15 @@ TEST_F(PollTest, CopyFailuresAreLoggedEachTickAndNothingIsDeleted) {
         EXPECT_TRUE(window.timerEnabled);
         EXPECT_NE(form.LockedCount, 0);
     }
-    EXPECT_EQ(target.ReadBytes(L"2.dcm"), "kept");
+    EXPECT_NE(::GetFileAttributesW(target.PathOf(L"2.dcm").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_FALSE(InTarget(L"2 (2).dcm"));
 }
 
 TEST_F(PollTest, SubfolderThatCannotBeDeletedHaltsTheRun) {
     Export(L"A", {L"1.dcm"}, true);
     window.caption = L"Stop";
     form.LockedCount = 1;
-    files.FailOn(FileOperation::DeleteFolder, 32,
+    files.FailOn(FileOperation::DeleteCopiedFolder, 32,
                  L"Der Prozess kann nicht auf die Datei zugreifen");
     SwitchPollOn();
     RunTicks(3);
@@ -501,7 +504,14 @@ TEST_F(PollTest, CopiedSubfolderChangedBeforeTheDeletionIsKeptForTheNextPatient)
         window.onTyped = nullptr;
         window.RunUntil(window.Now() + 2 * kInterval + 1);  // one count, one copy
         EXPECT_TRUE(log.lines.empty());
-        EXPECT_EQ(target.ReadBytes(L"1.dcm"), c.image1);
+        // A changed image is another image: it goes beside the first copy, not over it.
+        const bool changed = c.image1 != "DICM A1.dcm";
+        EXPECT_EQ(target.ReadBytes(L"1.dcm"), "DICM A1.dcm");
+        EXPECT_EQ(InTarget(L"1 (2).dcm"), changed);
+        if (changed) {
+            EXPECT_EQ(target.ReadBytes(L"1 (2).dcm"), c.image1);
+            ASSERT_TRUE(::DeleteFileW(target.PathOf(L"1 (2).dcm").c_str()));
+        }
         EXPECT_EQ(InTarget(L"9.dcm"), std::string(c.what) == "late image");  // the last case
         EXPECT_FALSE(InWatchFolder(L"A"));
         window.SetTimerEnabled(false);
@@ -522,6 +532,47 @@ TEST_F(PollTest, KeptSubfolderGetsItsEventPassInTheDeletionLoop) {
     EXPECT_EQ(window.typed.size(), 2u);  // nothing after the pre-deletion keys
     EXPECT_EQ(ReadFile(WatchFolder() / L"A" / L"1.dcm"), "DICM A1.dcm");
     EXPECT_EQ(ReadFile(WatchFolder() / L"A" / L"9.dcm"), "DICM late");
+}
+
+// Patients' exports often share names (IMG001.dcm, ...). A second patient's different image goes
+// beside the first's under the next free numbered name, and an identical re-export of the first
+// replaces its own copy: no image is lost, none is added twice.
+TEST_F(PollTest, SameNamedImagesOfLaterPatientsGoBesideEarlierOnesUnlessIdentical) {
+    Export(L"A", {L"1.dcm", L"2.dcm"}, true);
+    target.WriteBytes(L"2.dcm", "DICM A2.dcm");  // the same image, copied by an earlier run
+    target.WriteBytes(L"1.dcm", "DICM earlier patient");
+    target.WriteBytes(L"1 (2).dcm", "DICM yet another patient");
+    form.LockedCount = 1;
+    SwitchPollOn();
+    RunTicks(1);
+
+    EXPECT_TRUE(log.lines.empty());
+    EXPECT_FALSE(InWatchFolder(L"A"));
+    EXPECT_EQ(target.ReadBytes(L"1.dcm"), "DICM earlier patient");
+    EXPECT_EQ(target.ReadBytes(L"1 (2).dcm"), "DICM yet another patient");
+    EXPECT_EQ(target.ReadBytes(L"1 (3).dcm"), "DICM A1.dcm");
+    EXPECT_EQ(target.ReadBytes(L"2.dcm"), "DICM A2.dcm");
+    EXPECT_FALSE(InTarget(L"2 (2).dcm"));
+    EXPECT_FALSE(InTarget(L"1 (4).dcm"));
+}
+
+// The copy lets the window take a close request, as a pause does: the program ends at once, with
+// no key typed, nothing deleted and nothing logged.
+TEST_F(PollTest, ClosingTheWindowDuringTheCopyEndsEverythingAndDeletesNothing) {
+    Export(L"A", {L"1.dcm", L"2.dcm"}, true);
+    form.LockedCount = 1;
+    SwitchPollOn();
+    window.ScheduleClose(kInterval);  // when the copying tick begins
+    RunTicks(2);
+
+    EXPECT_TRUE(window.closed);
+    EXPECT_EQ(window.operationsAfterClose, 0);
+    EXPECT_TRUE(window.typed.empty());
+    EXPECT_TRUE(log.lines.empty());
+    EXPECT_TRUE(files.WasCalled(FileOperation::CopyFile));
+    EXPECT_FALSE(files.WasCalled(FileOperation::DeleteCopiedFolder));
+    EXPECT_FALSE(InTarget(L"1.dcm"));
+    EXPECT_EQ(ReadFile(WatchFolder() / L"A" / L"1.dcm"), "DICM A1.dcm");
 }
 
 // Another program has one image open without sharing: the copy fails at every tick and nothing
@@ -723,7 +774,7 @@ TEST_F(PollTest, ClosingTheWindowInsideTheDeletionLoopEndsEverything) {
     EXPECT_TRUE(InTarget(L"1.dcm"));
     EXPECT_TRUE(InWatchFolder(L"A"));
     EXPECT_TRUE(InWatchFolder(L"B"));
-    EXPECT_FALSE(files.WasCalled(FileOperation::DeleteFolder));
+    EXPECT_FALSE(files.WasCalled(FileOperation::DeleteCopiedFolder));
 }
 
 TEST(PollOverflow, CountingPast32767LocksIsTheOneFailureTheToolRaisesItself) {

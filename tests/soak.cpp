@@ -54,6 +54,14 @@ constexpr int kWatchMissingPercent = 3;
 constexpr int kLateFolderPercent = 5;
 constexpr int kLateImagePercent = 5;
 constexpr int kReadOnlyPercent = 10;
+constexpr int kHiddenPercent = 5;
+// An image named like one of the previous patient's: the same image exported again, or another
+// image that happens to have the same name (many applications number every export from 1).
+constexpr int kSameNamePercent = 10;
+// An image written into a copied subfolder while the deletion runs, up to this long after it
+// began.
+constexpr int kRacingImagePercent = 5;
+constexpr int kMaxRaceDelayMs = 20;
 constexpr int kMaxHoldMs = 900;
 constexpr int kMaxTargetMissingTicks = 3;
 // No patient needs more than a handful of ticks; this many without an export is a stuck run.
@@ -80,6 +88,9 @@ struct Plan {
     std::array<int, kMaxSubfolders + 1> images{};  // the last one is the late subfolder
     std::array<int, kMaxSubfolders + 1> lockDelayMs{};
     bool readOnly = false;
+    bool hidden = false;
+    enum class SameName { None, Identical, Different } sameName = SameName::None;
+    std::optional<int> raceDelayMs;
     bool lateFolder = false;
     bool lateImage = false;
     std::optional<int> holdMs;
@@ -102,6 +113,11 @@ Plan PlanFor(std::uint32_t seed, int patient) {
     for (int& delay : plan.lockDelayMs)
         delay = draw(0, kMaxLockDelayMs);
     plan.readOnly = chance(kReadOnlyPercent);
+    plan.hidden = chance(kHiddenPercent);
+    if (patient > 1 && chance(kSameNamePercent))
+        plan.sameName = chance(50) ? Plan::SameName::Identical : Plan::SameName::Different;
+    if (chance(kRacingImagePercent))
+        plan.raceDelayMs = draw(0, kMaxRaceDelayMs);
     plan.lateFolder = chance(kLateFolderPercent);
     plan.lateImage = chance(kLateImagePercent);
     if (chance(kHoldPercent))
@@ -129,6 +145,19 @@ std::wstring ImageName(int patient, int folder, int image) {
 }
 std::wstring LateImageName(int patient) {
     return FolderName(patient, 0) + L"_late.dcm";
+}
+// The previous patient's first image's name, taken again by this patient's first subfolder.
+std::wstring SameNamedImage(int patient) {
+    return ImageName(patient - 1, 0, 1);
+}
+// What its bytes are drawn from: the name itself for the same image again, otherwise a key of
+// its own.
+std::wstring SameNamedBytesKey(int patient, bool identical) {
+    return identical ? SameNamedImage(patient)
+                     : SameNamedImage(patient) + L"|" + std::to_wstring(patient);
+}
+std::wstring RacingImageName(const std::wstring& folder) {
+    return folder + L"_race.dcm";
 }
 
 // An image's bytes follow from the seed and its name, so the final check can draw them again.
@@ -259,12 +288,12 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
     // The file system Form1 sees: the real one, with the double catching up on the virtual
     // clock and the injected faults in front of it.
     std::vector<std::wstring> SubFolders(std::wstring_view folder) override;
-    FolderFiles CopyFile(std::wstring_view pattern, std::wstring_view destination,
-                         bool overwrite) override;
-    FolderFiles ListFiles(std::wstring_view pattern) override {
-        return CaughtUp().ListFiles(pattern);
+    FolderFiles CopyFile(std::wstring_view pattern, std::wstring_view destination, bool overwrite,
+                         const CopyHeartbeat& heartbeat) override;
+    bool DeleteCopiedFolder(std::wstring_view pattern, const FolderFiles& copied) override;
+    void DeleteFolder(std::wstring_view folder, bool force) override {
+        CaughtUp().DeleteFolder(folder, force);
     }
-    void DeleteFolder(std::wstring_view folder, bool force) override;
     bool FolderExists(std::wstring_view path) override { return CaughtUp().FolderExists(path); }
     bool FileExists(std::wstring_view path) override { return CaughtUp().FileExists(path); }
     void CreateFolder(std::wstring_view path) override { CaughtUp().CreateFolder(path); }
@@ -287,9 +316,11 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
     void MarkTickFailing();
     void OnTyped(const FakeWindowSystem::TypedKeys& keys);
     void ExportNext();
-    void WriteFolder(int patient, int folder, int images, bool readOnly);
-    void WriteImage(const fs::path& folder, const std::wstring& name, bool readOnly);
+    void WriteFolder(int patient, int folder, int images);
+    void WriteImage(const fs::path& folder, const std::wstring& name, const std::wstring& bytesKey);
     std::vector<fs::path> Uncopied(const fs::path& folder) const;
+    bool WriteRacingImage(const fs::path& image) const;
+    void CheckRacingImage(const fs::path& image, bool written);
     void SampleAfterRelease();
     Sample Measure();
     void CheckTarget(long long& lost, long long& waiting);
@@ -318,6 +349,14 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
     std::optional<int> targetBackAtTick_;
     std::unique_ptr<BriefHold> hold_;
     std::int64_t holdEndsMs_ = 0;
+
+    struct RacingImage {
+        int patient;
+        fs::path image;
+    };
+    std::vector<RacingImage> racingImages_;
+    int notPlain_ = 0;
+    int renamed_ = 0;  // copies the tool put under a numbered name
 
     std::optional<Sample> baseline_;
     Sample drift_{0, 0};
@@ -372,8 +411,8 @@ std::vector<std::wstring> Soak::SubFolders(std::wstring_view folder) {
     return CaughtUp().SubFolders(folder);
 }
 
-FolderFiles Soak::CopyFile(std::wstring_view pattern, std::wstring_view destination,
-                           bool overwrite) {
+FolderFiles Soak::CopyFile(std::wstring_view pattern, std::wstring_view destination, bool overwrite,
+                           const CopyHeartbeat& heartbeat) {
     win32::Win32FileSystem& real = CaughtUp();
     if (plan_.copiesBeforeTargetGoes == copiesThisTick_++) {
         plan_.copiesBeforeTargetGoes.reset();
@@ -383,11 +422,16 @@ FolderFiles Soak::CopyFile(std::wstring_view pattern, std::wstring_view destinat
     }
     if (targetBackAtTick_)
         MarkTickFailing();
-    return real.CopyFile(pattern, destination, overwrite);
+    FolderFiles copied = real.CopyFile(pattern, destination, overwrite, heartbeat);
+    renamed_ += static_cast<int>(
+        std::count_if(copied.images.begin(), copied.images.end(),
+                      [](const CopiedImage& image) { return image.copyName != image.name; }));
+    return copied;
 }
 
-void Soak::DeleteFolder(std::wstring_view folder, bool force) {
+bool Soak::DeleteCopiedFolder(std::wstring_view pattern, const FolderFiles& copied) {
     win32::Win32FileSystem& real = CaughtUp();
+    const fs::path folder = fs::path(pattern).parent_path();
     const std::vector<fs::path> uncopied = Uncopied(folder);
     if (plan_.holdMs) {
         for (const auto& entry : fs::directory_iterator(folder)) {
@@ -412,7 +456,79 @@ void Soak::DeleteFolder(std::wstring_view folder, bool force) {
             }
         }
     } countGone{uncopied, tally_.deletedUncopied};
-    real.DeleteFolder(folder, force);
+    if (!plan_.raceDelayMs)
+        return real.DeleteCopiedFolder(pattern, copied);
+    // Another writer puts an image into the folder while it is being deleted.
+    const int delayMs = *plan_.raceDelayMs;
+    plan_.raceDelayMs.reset();
+    ++tally_.faults;
+    const fs::path image = folder / RacingImageName(folder.filename().wstring());
+    bool written = false;
+    std::thread writer([&] {
+        ::Sleep(static_cast<DWORD>(delayMs));
+        written = WriteRacingImage(image);
+    });
+    struct Join {
+        std::thread& thread;
+        ~Join() { thread.join(); }
+    };
+    bool deleted = false;
+    {
+        const Join join{writer};
+        deleted = real.DeleteCopiedFolder(pattern, copied);
+    }
+    CheckRacingImage(image, written);
+    return deleted;
+}
+
+// Written where the folder still is; a folder already gone takes nothing.
+bool Soak::WriteRacingImage(const fs::path& image) const {
+    const std::string bytes = ImageBytes(options_.seed, image.filename().wstring());
+    std::ofstream out(image, std::ios::binary);
+    return out && out.write(bytes.data(), std::streamsize(bytes.size())) &&
+           (out.close(), !out.fail());
+}
+
+// A racing image written in time must still be in the watch folder: it was never copied. Its
+// folder waits there for the next patient; should the deletion have taken the folder's lock file
+// before the image came, the writer finishes its export as the application does, with one.
+void Soak::CheckRacingImage(const fs::path& image, bool written) {
+    if (!written)
+        return;
+    ++tally_.images;
+    racingImages_.push_back({tally_.patients, image});
+    if (!fs::exists(image) && ++tally_.deletedUncopied == 1)
+        std::fwprintf(stderr, L"deleted before its copy was in the target: %ls\n", image.c_str());
+    const fs::path lock = image.parent_path() / L"LOCK.LCK";
+    if (fs::exists(image.parent_path()) && !fs::exists(lock))
+        pendingLocks_.push_back({window_.Now(), image.parent_path()});
+}
+
+// Whether the target holds the bytes under the name, or under one of the numbered names an image
+// gets when another image holds its name: "name (2).dcm", "name (3).dcm", ...
+std::optional<fs::path> InTargetUnderSomeName(const fs::path& target, const std::wstring& name,
+                                              const std::string& bytes) {
+    const fs::path plain(name);
+    for (int number = 1;; ++number) {
+        const fs::path path =
+            number == 1 ? target / plain
+                        : target / (plain.stem().wstring() + L" (" + std::to_wstring(number) +
+                                    L")" + plain.extension().wstring());
+        const std::string there = ReadAll(path);
+        if (there == bytes)
+            return path;
+        if (there.empty() && !fs::exists(path))
+            return std::nullopt;
+    }
+}
+
+// A copy is a plain file: a read-only or hidden one would make Windows refuse the next image of
+// its name.
+bool IsPlain(const fs::path& copy) {
+    const DWORD attributes = ::GetFileAttributesW(copy.c_str());
+    return attributes == INVALID_FILE_ATTRIBUTES ||
+           (attributes &
+            (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == 0;
 }
 
 // The folder's images whose copy is not in the target, byte for byte.
@@ -420,7 +536,8 @@ std::vector<fs::path> Soak::Uncopied(const fs::path& folder) const {
     std::vector<fs::path> uncopied;
     for (const auto& entry : fs::directory_iterator(folder)) {
         if (entry.path().extension() == L".dcm" &&
-            ReadAll(entry.path()) != ReadAll(target_ / entry.path().filename())) {
+            !InTargetUnderSomeName(target_, entry.path().filename().wstring(),
+                                   ReadAll(entry.path()))) {
             uncopied.push_back(entry.path());
         }
     }
@@ -441,7 +558,7 @@ void Soak::OnTyped(const FakeWindowSystem::TypedKeys& keys) {
         plan_.lateImage = false;
         ++tally_.faults;
         WriteImage(folders_.watch / FolderName(tally_.patients, 0), LateImageName(tally_.patients),
-                   plan_.readOnly);
+                   LateImageName(tally_.patients));
         lateImageWritten_[std::size_t(tally_.patients)] = true;
     } else if (keys.strokes == a && lastKeys_ == altF) {
         heldLocks_.clear();
@@ -449,8 +566,7 @@ void Soak::OnTyped(const FakeWindowSystem::TypedKeys& keys) {
         if (plan_.lateFolder) {
             plan_.lateFolder = false;
             ++tally_.faults;
-            WriteFolder(tally_.patients, kMaxSubfolders, plan_.images[kMaxSubfolders],
-                        plan_.readOnly);
+            WriteFolder(tally_.patients, kMaxSubfolders, plan_.images[kMaxSubfolders]);
             lateFolderWritten_[std::size_t(tally_.patients)] = true;
         }
     }
@@ -474,27 +590,35 @@ void Soak::ExportNext() {
     }
     plan_ = PlanFor(options_.seed, patient);
     for (int folder = 0; folder < plan_.folders; ++folder)
-        WriteFolder(patient, folder, plan_.images[std::size_t(folder)], plan_.readOnly);
-    tally_.faults += plan_.readOnly ? 1 : 0;
+        WriteFolder(patient, folder, plan_.images[std::size_t(folder)]);
+    if (plan_.sameName != Plan::SameName::None) {
+        WriteImage(folders_.watch / FolderName(patient, 0), SameNamedImage(patient),
+                   SameNamedBytesKey(patient, plan_.sameName == Plan::SameName::Identical));
+    }
+    tally_.faults += (plan_.readOnly ? 1 : 0) + (plan_.hidden ? 1 : 0) +
+                     (plan_.sameName != Plan::SameName::None ? 1 : 0);
     // Only while the double holds no file in the watch folder: its previous late subfolder does.
     watchFaultArmed_ = plan_.watchMissing && !PlanFor(options_.seed, patient - 1).lateFolder;
     tickOfExport_ = tally_.ticks;
 }
 
-void Soak::WriteFolder(int patient, int folder, int images, bool readOnly) {
+void Soak::WriteFolder(int patient, int folder, int images) {
     const fs::path path = folders_.watch / FolderName(patient, folder);
     fs::create_directory(path);
     for (int image = 1; image <= images; ++image)
-        WriteImage(path, ImageName(patient, folder, image), readOnly);
+        WriteImage(path, ImageName(patient, folder, image), ImageName(patient, folder, image));
     pendingLocks_.push_back({window_.Now() + plan_.lockDelayMs[std::size_t(folder)], path});
 }
 
-void Soak::WriteImage(const fs::path& folder, const std::wstring& name, bool readOnly) {
-    const std::string bytes = ImageBytes(options_.seed, name);
+void Soak::WriteImage(const fs::path& folder, const std::wstring& name,
+                      const std::wstring& bytesKey) {
+    const std::string bytes = ImageBytes(options_.seed, bytesKey);
     std::ofstream(folder / name, std::ios::binary)
         .write(bytes.data(), std::streamsize(bytes.size()));
-    if (readOnly)
-        ::SetFileAttributesW((folder / name).c_str(), FILE_ATTRIBUTE_READONLY);
+    const DWORD attributes =
+        (plan_.readOnly ? FILE_ATTRIBUTE_READONLY : 0) | (plan_.hidden ? FILE_ATTRIBUTE_HIDDEN : 0);
+    if (attributes != 0)
+        ::SetFileAttributesW((folder / name).c_str(), attributes);
     ++tally_.images;
     tally_.bytes += static_cast<long long>(bytes.size());
 }
@@ -558,31 +682,50 @@ bool Soak::Run() {
     return Report(started);
 }
 
-// Every image the double exported must be in the target, byte for byte. One still in the watch
-// folder is waiting (the run ended early); one in neither place is lost.
+// Every image the double exported must be in the target, byte for byte, under its name or a
+// numbered one, as a plain file. One still in the watch folder is waiting (the run ended early);
+// one in neither place is lost.
 void Soak::CheckTarget(long long& lost, long long& waiting) {
-    const auto check = [&](int patient, int folder, const std::wstring& name) {
+    const auto check = [&](int patient, const fs::path& original, const std::wstring& bytesKey) {
         // A subfolder left for the next patient may have gone to the next target.
-        const std::string bytes = ImageBytes(options_.seed, name);
-        if (ReadAll(folders_.Target(patient) / name) == bytes ||
-            ReadAll(folders_.Target(patient + kPatientsPerTarget) / name) == bytes) {
-            return;
+        const std::string bytes = ImageBytes(options_.seed, bytesKey);
+        const std::wstring name = original.filename().wstring();
+        for (const fs::path& target :
+             {folders_.Target(patient), folders_.Target(patient + kPatientsPerTarget)}) {
+            if (const auto copy = InTargetUnderSomeName(target, name, bytes)) {
+                if (!IsPlain(*copy) && ++notPlain_ == 1)
+                    std::fwprintf(stderr, L"copy not plain: %ls\n", copy->c_str());
+                return;
+            }
         }
-        ++(fs::exists(folders_.watch / FolderName(patient, folder) / name) ? waiting : lost);
+        ++(fs::exists(original) ? waiting : lost);
+    };
+    const auto in = [this](int patient, int folder) {
+        return folders_.watch / FolderName(patient, folder);
     };
     for (int patient = 1; patient <= tally_.patients; ++patient) {
         const Plan plan = PlanFor(options_.seed, patient);
         for (int folder = 0; folder < plan.folders; ++folder) {
-            for (int image = 1; image <= plan.images[std::size_t(folder)]; ++image)
-                check(patient, folder, ImageName(patient, folder, image));
+            for (int image = 1; image <= plan.images[std::size_t(folder)]; ++image) {
+                const std::wstring name = ImageName(patient, folder, image);
+                check(patient, in(patient, folder) / name, name);
+            }
+        }
+        if (plan.sameName != Plan::SameName::None) {
+            check(patient, in(patient, 0) / SameNamedImage(patient),
+                  SameNamedBytesKey(patient, plan.sameName == Plan::SameName::Identical));
         }
         if (lateImageWritten_[std::size_t(patient)])
-            check(patient, 0, LateImageName(patient));
+            check(patient, in(patient, 0) / LateImageName(patient), LateImageName(patient));
         if (lateFolderWritten_[std::size_t(patient)]) {
-            for (int image = 1; image <= plan.images[kMaxSubfolders]; ++image)
-                check(patient, kMaxSubfolders, ImageName(patient, kMaxSubfolders, image));
+            for (int image = 1; image <= plan.images[kMaxSubfolders]; ++image) {
+                const std::wstring name = ImageName(patient, kMaxSubfolders, image);
+                check(patient, in(patient, kMaxSubfolders) / name, name);
+            }
         }
     }
+    for (const RacingImage& racing : racingImages_)
+        check(racing.patient, racing.image, racing.image.filename().wstring());
 }
 
 bool Soak::Report(std::chrono::steady_clock::time_point started) {
@@ -592,7 +735,7 @@ bool Soak::Report(std::chrono::steady_clock::time_point started) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     const bool passed = tally_.finished && tally_.patients == options_.patients && lost == 0 &&
-                        waiting == 0 && tally_.deletedUncopied == 0 &&
+                        waiting == 0 && tally_.deletedUncopied == 0 && notPlain_ == 0 &&
                         tally_.unexplainedLines == 0 && tally_.logLines == tally_.failingTicks &&
                         baseline_ && drift_.handles <= 0 &&
                         drift_.privateBytes <= kMemoryToleranceBytes;
@@ -608,10 +751,12 @@ bool Soak::Report(std::chrono::steady_clock::time_point started) {
     std::printf(
         "soak seed %u: patients %d, images %lld, bytes %lld, faults injected %d, log lines "
         "%d (failing ticks %d, unexplained %d), halts %d, stuck %d, deleted uncopied %d, "
-        "lost images %lld (not yet copied %lld), %s, wall time %.0f s: %s\n",
+        "lost images %lld (not yet copied %lld), copies not plain %d, renamed copies %d, %s, "
+        "wall time %.0f s: %s\n",
         options_.seed, tally_.patients, tally_.images, tally_.bytes, tally_.faults, tally_.logLines,
         tally_.failingTicks, tally_.unexplainedLines, tally_.halted ? 1 : 0, tally_.stuck ? 1 : 0,
-        tally_.deletedUncopied, lost, waiting, drift.c_str(), seconds, passed ? "PASS" : "FAIL");
+        tally_.deletedUncopied, lost, waiting, notPlain_, renamed_, drift.c_str(), seconds,
+        passed ? "PASS" : "FAIL");
     return passed;
 }
 

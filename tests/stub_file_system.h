@@ -20,11 +20,15 @@ class StubFileSystem final : public FileSystem {
     int deletions = 0;
 
     std::vector<std::wstring> SubFolders(std::wstring_view) override { return subfolders; }
-    FolderFiles CopyFile(std::wstring_view, std::wstring_view, bool) override {
+    FolderFiles CopyFile(std::wstring_view, std::wstring_view, bool,
+                         const CopyHeartbeat&) override {
         ++copies;
         return {};
     }
-    FolderFiles ListFiles(std::wstring_view) override { return {}; }
+    bool DeleteCopiedFolder(std::wstring_view, const FolderFiles&) override {
+        ++deletions;
+        return true;
+    }
     void DeleteFolder(std::wstring_view, bool) override { ++deletions; }
     bool FolderExists(std::wstring_view) override { return true; }
     bool FileExists(std::wstring_view) override { return true; }

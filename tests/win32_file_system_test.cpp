@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <optional>
 #include <set>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -72,7 +74,7 @@ TEST_F(Win32FileSystemTest, CopyFileFailsWithFileNotFoundWhenOnlyFoldersAndOther
     folder_.MakeFolder(L"source\\series.dcm");
     folder_.WriteBytes(L"source\\notes.txt", kOtherBytes);
 
-    ExpectPlatformFailure(FailureOf([&] { files_.CopyFile(Source(L"*.dcm"), Target(), true); }),
+    ExpectPlatformFailure(FailureOf([&] { files_.CopyFile(Source(L"*.dcm"), Target(), true, {}); }),
                           ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(PlatformOrder(Target() + L"\\*").size(), 2u);  // "." and ".." only
 }
@@ -82,51 +84,66 @@ TEST_F(Win32FileSystemTest, CopyFileFailsWithPathNotFoundForMissingOrFileDestina
     folder_.WriteBytes(L"plain-file", kOtherBytes);
 
     ExpectPlatformFailure(
-        FailureOf([&] { files_.CopyFile(Source(L"*.dcm"), folder_.PathOf(L"missing"), true); }),
+        FailureOf([&] { files_.CopyFile(Source(L"*.dcm"), folder_.PathOf(L"missing"), true, {}); }),
         ERROR_PATH_NOT_FOUND);
     ExpectPlatformFailure(
-        FailureOf([&] { files_.CopyFile(Source(L"*.dcm"), folder_.PathOf(L"plain-file"), true); }),
+        FailureOf(
+            [&] { files_.CopyFile(Source(L"*.dcm"), folder_.PathOf(L"plain-file"), true, {}); }),
         ERROR_PATH_NOT_FOUND);
     EXPECT_FALSE(folder_.Exists(L"missing"));
     EXPECT_EQ(folder_.ReadBytes(L"plain-file"), kOtherBytes);
 }
 
-// The file system matches names without regard to case, so a read-only "1.DCM" is the same file.
-TEST_F(Win32FileSystemTest, CopyFileRefusesReadOnlySameNamedFileInDestination) {
+// A read-only file holding the image's bytes was not made by the tool, whose copies are plain:
+// Windows refuses to replace it, and so does the tool under Wine. The file system matches names
+// without regard to case, so a read-only "1.DCM" is the same file.
+TEST_F(Win32FileSystemTest, CopyFileRefusesReadOnlyFileHoldingTheSameBytes) {
     folder_.WriteBytes(L"source\\1.dcm", kImageBytes);
     folder_.WriteBytes(L"source\\\u00e4.dcm", kImageBytes);
     for (const wchar_t* name : {L"target\\1.dcm", L"target\\\u00c4.DCM"}) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(name)));
-        folder_.WriteBytes(name, kOtherBytes);
+        folder_.WriteBytes(name, kImageBytes);
         folder_.MakeReadOnly(name);
 
-        ExpectPlatformFailure(FailureOf([&] { files_.CopyFile(Source(L"*.dcm"), Target(), true); }),
-                              ERROR_ACCESS_DENIED);
-        EXPECT_EQ(folder_.ReadBytes(name), kOtherBytes);
+        ExpectPlatformFailure(
+            FailureOf([&] { files_.CopyFile(Source(L"*.dcm"), Target(), true, {}); }),
+            ERROR_ACCESS_DENIED);
+        EXPECT_NE(::GetFileAttributesW(folder_.PathOf(name).c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+        EXPECT_FALSE(folder_.Exists(L"target\\1 (2).dcm"));
+        EXPECT_FALSE(folder_.Exists(L"target\\\u00e4 (2).dcm"));
         ASSERT_TRUE(::SetFileAttributesW(folder_.PathOf(name).c_str(), FILE_ATTRIBUTE_NORMAL));
         ASSERT_TRUE(::DeleteFileW(folder_.PathOf(name).c_str()));
     }
 }
 
-// A read-only export leaves a copy that is not read-only: the next image of its name replaces it.
-TEST_F(Win32FileSystemTest, CopyOfReadOnlyImageIsWritableSoTheNextOfItsNameReplacesIt) {
-    folder_.WriteBytes(L"source\\1.dcm", kOtherBytes);
-    folder_.MakeReadOnly(L"source\\1.dcm");
+// A read-only, hidden or system export leaves a plain copy: Windows refuses to replace a
+// read-only or hidden file, so such a copy would make every later image of its name fail. The
+// copy records the source as its handle tells it.
+TEST_F(Win32FileSystemTest, CopyOfReadOnlyHiddenOrSystemImageIsPlainSoItCanBeReplaced) {
+    const DWORD kinds[] = {FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM,
+                           FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN};
+    constexpr DWORD kNotPlain =
+        FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    for (const DWORD kind : kinds) {
+        SCOPED_TRACE(kind);
+        const std::wstring source = Source(L"1.dcm");
+        ::SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_NORMAL);
+        folder_.WriteBytes(L"source\\1.dcm", kOtherBytes);
+        ASSERT_TRUE(::SetFileAttributesW(source.c_str(), kind));
 
-    const FolderFiles copied = files_.CopyFile(Source(L"*.dcm"), Target(), true);
-    ASSERT_EQ(copied.files.size(), 1u);
-    EXPECT_EQ(copied.files[0].name, L"1.dcm");
-    EXPECT_EQ(copied.files[0].size, kOtherBytes.size());
-    EXPECT_EQ(::GetFileAttributesW(Source(L"1.dcm").c_str()) & FILE_ATTRIBUTE_READONLY,
-              DWORD{FILE_ATTRIBUTE_READONLY});
-    EXPECT_EQ(
-        ::GetFileAttributesW(folder_.PathOf(L"target\\1.dcm").c_str()) & FILE_ATTRIBUTE_READONLY,
-        0u);
-
-    folder_.MakeFolder(L"next");
-    folder_.WriteBytes(L"next\\1.dcm", kImageBytes);
-    files_.CopyFile(folder_.PathOf(L"next\\*.dcm"), Target(), true);
-    EXPECT_EQ(folder_.ReadBytes(L"target\\1.dcm"), kImageBytes);
+        for (int run = 0; run < 2; ++run) {  // the second replaces the first's copy
+            const FolderFiles copied = files_.CopyFile(Source(L"*.dcm"), Target(), true, {});
+            ASSERT_EQ(copied.images.size(), 1u);
+            EXPECT_EQ(copied.images[0].name, L"1.dcm");
+            EXPECT_EQ(copied.images[0].copyName, L"1.dcm");
+            EXPECT_EQ(copied.images[0].source.size, kOtherBytes.size());
+            EXPECT_NE(copied.images[0].source.file, 0u);
+            EXPECT_EQ(::GetFileAttributesW(source.c_str()) & kNotPlain, kind);
+            EXPECT_EQ(::GetFileAttributesW(folder_.PathOf(L"target\\1.dcm").c_str()) & kNotPlain,
+                      0u);
+        }
+        EXPECT_EQ(PlatformOrder(Target() + L"\\*.dcm").size(), 1u);
+    }
 }
 
 TEST_F(Win32FileSystemTest, CopyFileStopsAtFirstFailingFileAndKeepsEarlierCopies) {
@@ -138,36 +155,89 @@ TEST_F(Win32FileSystemTest, CopyFileStopsAtFirstFailingFileAndKeepsEarlierCopies
     const std::vector<std::wstring> order = PlatformOrder(Source(L"*.dcm"));
     ASSERT_EQ(order.size(), 5u);
     const std::wstring blocked = L"target\\" + order[2];
-    folder_.WriteBytes(blocked, kOtherBytes);
+    folder_.WriteBytes(blocked, kImageBytes);
     folder_.MakeReadOnly(blocked);
 
-    ExpectPlatformFailure(FailureOf([&] { files_.CopyFile(Source(L"*.dcm"), Target(), true); }),
+    ExpectPlatformFailure(FailureOf([&] { files_.CopyFile(Source(L"*.dcm"), Target(), true, {}); }),
                           ERROR_ACCESS_DENIED);
     for (std::size_t i : {0u, 1u}) {
         EXPECT_EQ(folder_.ReadBytes(L"target\\" + order[i]), kImageBytes) << i;
     }
-    EXPECT_EQ(folder_.ReadBytes(blocked), kOtherBytes);
+    EXPECT_NE(::GetFileAttributesW(folder_.PathOf(blocked).c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
     for (std::size_t i : {3u, 4u}) {
         EXPECT_FALSE(folder_.Exists(L"target\\" + order[i])) << i;
     }
 }
 
-TEST_F(Win32FileSystemTest, CopyFileOverwritesSameNamedFileByteForByte) {
-    folder_.WriteBytes(L"source\\1.dcm", kImageBytes);
-    folder_.WriteBytes(L"target\\1.dcm", kOtherBytes);
+// Every patient's images meet in one folder, and many applications name every export IMG001.dcm:
+// an image never replaces a different one. It goes under the first numbered name that is free or
+// already holds its bytes, so a retry or a second run gives the same names and adds no file.
+TEST_F(Win32FileSystemTest, CopyFileKeepsEveryDifferentImageOfTheSameName) {
+    const std::string sameSize(kImageBytes.size(), 'x');
+    const std::string image(kImageBytes);
+    const std::string other(kOtherBytes);
+    const std::string aFolder = "<a folder>";
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::wstring, std::string>> before;  // in the target
+        std::wstring expectedName;
+    };
+    const Case cases[] = {
+        {"free name", {}, L"a.b.dcm"},
+        {"same bytes", {{L"a.b.dcm", image}}, L"a.b.dcm"},
+        {"other size", {{L"a.b.dcm", other}}, L"a.b (2).dcm"},
+        {"same size, other bytes", {{L"a.b.dcm", sameSize}}, L"a.b (2).dcm"},
+        {"second name taken too",
+         {{L"a.b.dcm", sameSize}, {L"a.b (2).dcm", other}},
+         L"a.b (3).dcm"},
+        {"second name holds the image",
+         {{L"A.B.DCM", sameSize}, {L"a.b (2).dcm", image}},
+         L"a.b (2).dcm"},
+        {"a folder of the name", {{L"a.b.dcm", aFolder}}, L"a.b (2).dcm"},
+    };
+    folder_.WriteBytes(L"source\\a.b.dcm", kImageBytes);
+    int index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::wstring target = L"target" + std::to_wstring(++index) + L"\\";
+        folder_.MakeFolder(target);
+        bool named = false;  // the expected name is taken already
+        for (const auto& [name, bytes] : c.before) {
+            if (bytes == aFolder) {
+                folder_.MakeFolder(target + name);
+            } else {
+                folder_.WriteBytes(target + name, bytes);
+            }
+            named = named || name == c.expectedName;
+        }
+        const std::size_t entriesBefore = PlatformOrder(folder_.PathOf(target + L"*")).size();
 
-    files_.CopyFile(Source(L"*.dcm"), Target() + L"\\", true);
+        for (int run = 0; run < 2; ++run) {
+            const FolderFiles copied =
+                files_.CopyFile(Source(L"*.dcm"), folder_.PathOf(target), true, {});
+            ASSERT_EQ(copied.images.size(), 1u);
+            EXPECT_EQ(copied.images[0].name, L"a.b.dcm");
+            EXPECT_EQ(copied.images[0].copyName, c.expectedName);
+        }
 
-    EXPECT_EQ(folder_.ReadBytes(L"target\\1.dcm"), kImageBytes);
-    EXPECT_EQ(folder_.ReadBytes(L"source\\1.dcm"), kImageBytes);
+        EXPECT_EQ(folder_.ReadBytes(target + c.expectedName), kImageBytes);
+        for (const auto& [name, bytes] : c.before) {
+            if (bytes != aFolder) {
+                EXPECT_EQ(folder_.ReadBytes(target + name), bytes);
+            }
+        }
+        EXPECT_EQ(PlatformOrder(folder_.PathOf(target + L"*")).size(),
+                  entriesBefore + (named ? 0 : 1));
+    }
 }
 
 TEST_F(Win32FileSystemTest, CopyFileWithoutOverwriteKeepsExistingFile) {
     folder_.WriteBytes(L"source\\1.dcm", kImageBytes);
     folder_.WriteBytes(L"target\\1.dcm", kOtherBytes);
 
-    ExpectPlatformFailure(FailureOf([&] { files_.CopyFile(Source(L"*.dcm"), Target(), false); }),
-                          ERROR_FILE_EXISTS);
+    ExpectPlatformFailure(
+        FailureOf([&] { files_.CopyFile(Source(L"*.dcm"), Target(), false, {}); }),
+        ERROR_FILE_EXISTS);
     EXPECT_EQ(folder_.ReadBytes(L"target\\1.dcm"), kOtherBytes);
 }
 
@@ -177,12 +247,152 @@ TEST_F(Win32FileSystemTest, CopyFileTakesOnlyMatchingFilesOfTheFolderItself) {
     folder_.MakeFolder(L"source\\deeper");
     folder_.WriteBytes(L"source\\deeper\\2.dcm", kImageBytes);
 
-    files_.CopyFile(Source(L"*.dcm"), Target(), true);
+    files_.CopyFile(Source(L"*.dcm"), Target(), true, {});
 
     EXPECT_EQ(folder_.ReadBytes(L"target\\1.dcm"), kImageBytes);
     EXPECT_FALSE(folder_.Exists(L"target\\LOCK.LCK"));
     EXPECT_FALSE(folder_.Exists(L"target\\deeper"));
     EXPECT_FALSE(folder_.Exists(L"target\\2.dcm"));
+}
+
+// Whether the system's CopyFileExW calls its progress routine at all.
+bool CallsCopyProgress(const std::wstring& source, const std::wstring& copy) {
+    int calls = 0;
+    const LPPROGRESS_ROUTINE count = [](LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER,
+                                        DWORD, DWORD, HANDLE, HANDLE, LPVOID data) -> DWORD {
+        ++*static_cast<int*>(data);
+        return PROGRESS_CONTINUE;
+    };
+    ::CopyFileExW(source.c_str(), copy.c_str(), count, &calls, nullptr, 0);
+    return calls > 0;
+}
+
+// The copy lets its caller's window look at its queue before each image and during a long one.
+// What the caller throws there ends the copy at once: the image in progress is removed.
+TEST_F(Win32FileSystemTest, CopyFileEndsAtOnceWhenItsHeartbeatThrows) {
+    struct Closed {};
+    constexpr DWORD kLongerThanAPeriodMs = 150;
+    constexpr std::size_t kLongImageBytes = 16 * 1024 * 1024;
+    folder_.WriteBytes(L"source\\1.dcm", kImageBytes);
+    int beats = 0;
+    EXPECT_THROW(files_.CopyFile(Source(L"*.dcm"), Target(), true,
+                                 [&beats] {
+                                     ++beats;
+                                     throw Closed{};
+                                 }),
+                 Closed);
+    EXPECT_EQ(beats, 1);
+    EXPECT_FALSE(folder_.Exists(L"target\\1.dcm"));
+
+    if (!CallsCopyProgress(Source(L"1.dcm"), folder_.PathOf(L"probe.dcm")))
+        GTEST_SKIP() << "this system's CopyFileExW reports no progress (Wine 8 does not)";
+    folder_.WriteBytes(L"source\\1.dcm", std::string(kLongImageBytes, 'x'));
+    beats = 0;
+    const auto closeDuringTheImage = [&beats] {
+        if (++beats > 1)
+            throw Closed{};
+        ::Sleep(kLongerThanAPeriodMs);
+    };
+    EXPECT_THROW(files_.CopyFile(Source(L"*.dcm"), Target(), true, closeDuringTheImage), Closed);
+    EXPECT_EQ(beats, 2);
+    EXPECT_FALSE(folder_.Exists(L"target\\1.dcm"));
+}
+
+// --- DeleteCopiedFolder -----------------------------------------------------------------------
+
+void CopyLastWriteTime(const std::wstring& from, const std::wstring& to) {
+    FILETIME written{};
+    const UniqueFile source(
+        ::CreateFileW(from.c_str(), FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(::GetFileTime(source.get(), nullptr, nullptr, &written));
+    const UniqueFile copy(
+        ::CreateFileW(to.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(::SetFileTime(copy.get(), nullptr, nullptr, &written));
+}
+
+// A copied folder goes with everything in it only when every image in it is the very file the
+// copy took, unchanged: same file, size and last write, as their handles tell. Otherwise it stays
+// whole, and nothing in it is deleted.
+TEST_F(Win32FileSystemTest, DeleteCopiedFolderDeletesOnlyWhatTheCopyTookUnchanged) {
+    const std::wstring image = L"image\\1.dcm";
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+        bool deleted;
+    };
+    const Case cases[] = {
+        {"unchanged", [] {}, true},
+        {"a copied image gone since",
+         [&] { ASSERT_TRUE(::DeleteFileW(folder_.PathOf(L"image\\3.dcm").c_str())); }, true},
+        {"image added", [&] { folder_.WriteBytes(L"image\\9.dcm", kImageBytes); }, false},
+        {"image rewritten", [&] { folder_.WriteBytes(image, kOtherBytes); }, false},
+        {"image made anew with the same name, bytes and time",
+         [&] {
+             ASSERT_TRUE(
+                 ::MoveFileW(folder_.PathOf(image).c_str(), folder_.PathOf(L"old.dcm").c_str()));
+             folder_.WriteBytes(image, kImageBytes);
+             CopyLastWriteTime(folder_.PathOf(L"old.dcm"), folder_.PathOf(image));
+         },
+         false},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        folder_.MakeFolder(L"image\\deeper");
+        folder_.WriteBytes(image, kImageBytes);
+        folder_.WriteBytes(L"image\\2.dcm", kOtherBytes);
+        folder_.MakeReadOnly(L"image\\2.dcm");
+        folder_.WriteBytes(L"image\\3.dcm", kImageBytes);
+        folder_.WriteBytes(L"image\\LOCK.LCK", "");
+        folder_.WriteBytes(L"image\\deeper\\4.dcm", kImageBytes);
+        const std::wstring pattern = folder_.PathOf(L"image\\*.dcm");
+        const std::wstring target = L"target" + std::to_wstring(++index);
+        folder_.MakeFolder(target);
+        const FolderFiles copied = files_.CopyFile(pattern, folder_.PathOf(target), true, {});
+        c.change();
+
+        EXPECT_EQ(files_.DeleteCopiedFolder(pattern, copied), c.deleted);
+
+        EXPECT_EQ(folder_.Exists(L"image"), !c.deleted);
+        if (!c.deleted) {
+            for (const wchar_t* kept :
+                 {L"image\\1.dcm", L"image\\2.dcm", L"image\\LOCK.LCK", L"image\\deeper\\4.dcm"}) {
+                EXPECT_TRUE(folder_.Exists(kept)) << testing::PrintToString(std::wstring(kept));
+            }
+            ::SetFileAttributesW(folder_.PathOf(L"image\\2.dcm").c_str(), FILE_ATTRIBUTE_NORMAL);
+            files_.DeleteFolder(folder_.PathOf(L"image"), true);
+        }
+        ::DeleteFileW(folder_.PathOf(L"old.dcm").c_str());
+    }
+}
+
+// An image written into a copied folder while its images are deleted keeps the folder: another
+// program's brief read keeps a deleted image's name listed for a moment, and the new image comes
+// meanwhile.
+TEST_F(Win32FileSystemTest, DeleteCopiedFolderKeepsTheFolderForAnImageArrivingDuringIt) {
+    constexpr DWORD kArrivalMs = 300;
+    constexpr DWORD kReadEndsMs = 700;
+    folder_.MakeFolder(L"image");
+    folder_.WriteBytes(L"image\\1.dcm", kImageBytes);
+    const std::wstring pattern = folder_.PathOf(L"image\\*.dcm");
+    const FolderFiles copied = files_.CopyFile(pattern, Target(), true, {});
+    UniqueFile reader(::CreateFileW(folder_.PathOf(L"image\\1.dcm").c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                    nullptr));
+    ASSERT_TRUE(reader);
+    std::thread otherPrograms([&] {
+        ::Sleep(kArrivalMs);
+        folder_.WriteBytes(L"image\\9.dcm", kOtherBytes);
+        ::Sleep(kReadEndsMs - kArrivalMs);
+        reader.reset();
+    });
+
+    const bool deleted = files_.DeleteCopiedFolder(pattern, copied);
+    otherPrograms.join();
+
+    EXPECT_FALSE(deleted);
+    EXPECT_EQ(folder_.ReadBytes(L"image\\9.dcm"), kOtherBytes);
+    EXPECT_FALSE(folder_.Exists(L"image\\1.dcm"));
 }
 
 // --- DeleteFolder -----------------------------------------------------------------------------

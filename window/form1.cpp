@@ -40,18 +40,6 @@ std::wstring InFolder(std::wstring_view folder, std::wstring_view name) {
     return path;
 }
 
-std::vector<ListedFile> ByName(std::vector<ListedFile> files) {
-    std::sort(files.begin(), files.end(),
-              [](const ListedFile& a, const ListedFile& b) { return a.name < b.name; });
-    return files;
-}
-
-// The same folder, not one made anew under its name, holding the very images that were copied:
-// none added, none changed since.
-bool SameImages(const FolderFiles& now, const FolderFiles& copied) {
-    return now.folder == copied.folder && ByName(now.files) == ByName(copied.files);
-}
-
 }  // namespace
 
 void Form1::cmdStart_Click() {
@@ -115,8 +103,9 @@ void Form1::CopyAndHandOver() {
     std::vector<CopiedFolder> copied;
     for (const std::wstring& subfolder : files_.SubFolders(watchFolder_)) {
         // Read anew for every folder: the target box stays editable during a run.
-        copied.push_back({subfolder, files_.CopyFile(InFolder(subfolder, driven_app::kImagePattern),
-                                                     window_.TargetText(), true)});
+        copied.push_back(
+            {subfolder, files_.CopyFile(InFolder(subfolder, driven_app::kImagePattern),
+                                        window_.TargetText(), true, [this] { StayAlive(); })});
     }
     LockedCount = 0;
     window_.SetTimerEnabled(false);
@@ -162,29 +151,27 @@ void Form1::NextPatient(const std::vector<CopiedFolder>& copiedFolders) {
     }
 }
 
+// A copy of many or large images, over a network share, easily outlasts the 5 seconds after
+// which Windows calls a window hung. So the copy lets the window look at its queue as a pause
+// does: it paints and takes a request to close, which ends the program at once (WindowClosed),
+// with the image in progress cancelled and nothing deleted. Nothing else is serviced.
+void Form1::StayAlive() {
+    window_.Sleep(0);
+}
+
 // Only folders whose images are all safely in the target go. One that appeared since the copy,
 // was made anew under a copied name, or holds an image added or changed since stays in the watch
 // folder: it is not a failure, and goes with the next patient.
 void Form1::DeleteCopiedFolders(const std::vector<CopiedFolder>& copiedFolders) {
     for (const std::wstring& subfolder : files_.SubFolders(watchFolder_)) {
         window_.ProcessPendingEvents();
-        if (UnchangedSinceCopied(subfolder, copiedFolders))
-            files_.DeleteFolder(subfolder, true);
-    }
-}
-
-bool Form1::UnchangedSinceCopied(const std::wstring& subfolder,
-                                 const std::vector<CopiedFolder>& copiedFolders) {
-    const auto copied =
-        std::find_if(copiedFolders.begin(), copiedFolders.end(),
-                     [&subfolder](const CopiedFolder& folder) { return folder.path == subfolder; });
-    if (copied == copiedFolders.end())
-        return false;
-    try {
-        return SameImages(files_.ListFiles(InFolder(subfolder, driven_app::kImagePattern)),
-                          copied->images);
-    } catch (const Failure&) {
-        return false;  // cannot tell, so it stays; the next copy of it reports what is wrong
+        const auto copied = std::find_if(
+            copiedFolders.begin(), copiedFolders.end(),
+            [&subfolder](const CopiedFolder& folder) { return folder.path == subfolder; });
+        if (copied != copiedFolders.end()) {
+            files_.DeleteCopiedFolder(InFolder(subfolder, driven_app::kImagePattern),
+                                      copied->images);
+        }
     }
 }
 

@@ -46,9 +46,8 @@ class Form1 final : public WindowEvents {
     void CountLockedSubfolders();
     bool PathIsFile(const std::wstring& path);
     void NextPatient(const std::vector<CopiedFolder>& copiedFolders);
+    void StayAlive();
     void DeleteCopiedFolders(const std::vector<CopiedFolder>& copiedFolders);
-    bool UnchangedSinceCopied(const std::wstring& subfolder,
-                              const std::vector<CopiedFolder>& copiedFolders);
 
     WindowSystem& window_;
     FileSystem& files_;

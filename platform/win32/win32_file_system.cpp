@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <climits>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/win32/handles.h"
+#include "platform/win32/image_copy.h"
 #include "platform/win32/last_error.h"
 #include "platform/win32/long_path.h"
 
@@ -181,28 +183,7 @@ void RemoveTree(const std::wstring& folder, DWORD attributes, bool force,
     RemoveEmptyFolder(folder, deadline);
 }
 
-// Orders names as the file system compares them: case-insensitively by the system's upcase
-// table, not by any language's rules.
-bool NameLess(const std::wstring& a, const std::wstring& b) {
-    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                                  static_cast<int>(b.size()), TRUE) == CSTR_LESS_THAN;
-}
-
-// The read-only files of a folder, sorted by NameLess. Windows refuses to replace a read-only
-// file; Wine's CopyFileW replaces it silently, so the refusal is made here to behave alike on
-// both. One listing per copy, looked up in memory: asking for every name would cost a search of
-// the whole folder each under Wine.
-std::vector<std::wstring> ReadOnlyNamesIn(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    for (const Entry& entry : FindEntries(Join(folder, kAllEntries), FindExSearchNameMatch)) {
-        if ((entry.attributes & FILE_ATTRIBUTE_READONLY) != 0)
-            names.push_back(entry.name);
-    }
-    std::sort(names.begin(), names.end(), NameLess);
-    return names;
-}
-
-FolderIdentity IdentityOf(const std::wstring& folder) {
+FolderIdentity FolderIdentityOf(const std::wstring& folder) {
     // No access asked and all sharing granted: the imaging application may still rename or remove
     // the folder meanwhile.
     const UniqueFile handle(
@@ -217,29 +198,116 @@ FolderIdentity IdentityOf(const std::wstring& folder) {
             Combine(information.nFileIndexHigh, information.nFileIndexLow)};
 }
 
-// The identity is read before the listing: a folder replaced after that has another identity, so
-// what was listed is never taken for the newcomer's content.
-FolderFiles ListMatchingFiles(const std::wstring& pattern, std::vector<Entry>& entries) {
+// The folder a wildcard pattern searches: "C:\" names the root; "C:\images\" is opened as
+// "C:\images".
+std::wstring FolderOfPattern(const std::wstring& pattern) {
     std::wstring folder(PatternFolder(pattern));
-    // "C:\" names the root; "C:\images\" is opened as "C:\images".
     if (folder.size() > 1 && folder[folder.size() - 2] != L':')
         folder.pop_back();
-    FolderFiles listing{IdentityOf(folder), {}};
-    entries = FindEntries(pattern, FindExSearchNameMatch);
-    std::erase_if(entries, [](const Entry& entry) { return IsDirectory(entry.attributes); });
-    for (const Entry& entry : entries)
-        listing.files.push_back({entry.name, entry.size, entry.lastWrite});
-    return listing;
+    return folder;
 }
 
-// A copy takes the source's attributes; a read-only one would make the next image of its name
-// fail at every tick.
-void LeaveWritable(const std::wstring& copy, DWORD sourceAttributes) {
-    if ((sourceAttributes & FILE_ATTRIBUTE_READONLY) == 0)
-        return;
-    const DWORD attributes = sourceAttributes & ~DWORD{FILE_ATTRIBUTE_READONLY};
-    if (!::SetFileAttributesW(copy.c_str(), attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes))
+// The files (not folders) a pattern matches now.
+std::vector<Entry> MatchingFiles(const std::wstring& pattern) {
+    std::vector<Entry> entries = FindEntries(pattern, FindExSearchNameMatch);
+    std::erase_if(entries, [](const Entry& entry) { return IsDirectory(entry.attributes); });
+    return entries;
+}
+
+// Opens an image for its deletion: delete access, sharing only read, so that no program can be
+// writing it while it is checked and deleted through this handle. Another program's handle is
+// waited for like any brief lock. Answers no handle when the image is gone meanwhile. A link is
+// opened itself, never what it points to.
+UniqueFile OpenForDeletion(const std::wstring& path, const DeletionDeadline& deadline) {
+    UniqueFile file;
+    deadline.Retry([&] {
+        file.reset(::CreateFileW(
+            path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ,
+            nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        return static_cast<bool>(file) || ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    });
+    return file;
+}
+
+// The image goes when its handle is closed. A read-only one loses that attribute first, through
+// the same handle (copied folders are deleted with force).
+void MarkForDeletion(HANDLE file, DWORD attributes) {
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        FILE_BASIC_INFO basic{};  // times of zero are left as they are
+        const DWORD rest = attributes & ~DWORD{FILE_ATTRIBUTE_READONLY};
+        basic.FileAttributes = rest == 0 ? FILE_ATTRIBUTE_NORMAL : rest;
+        if (!::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic))
+            ThrowLastError();
+    }
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    if (!::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition))
         ThrowLastError();
+}
+
+bool IsCopied(const std::wstring& name, const FileIdentity& now, const FolderFiles& copied) {
+    return std::any_of(copied.images.begin(), copied.images.end(), [&](const CopiedImage& image) {
+        return image.name == name && image.source == now;
+    });
+}
+
+bool IsListed(const std::wstring& name, const std::vector<Entry>& entries) {
+    return std::any_of(entries.begin(), entries.end(),
+                       [&name](const Entry& entry) { return entry.name == name; });
+}
+
+bool IsCopiedFolder(const std::wstring& folder, const FolderIdentity& copied) {
+    try {
+        return FolderIdentityOf(folder) == copied;
+    } catch (const Failure&) {
+        return false;  // cannot tell, so it stays; the next copy of it reports what is wrong
+    }
+}
+
+// An image held open, checked against what the copy took, ready to be deleted.
+struct CheckedImage {
+    UniqueFile handle;
+    DWORD attributes;
+};
+
+// Opens every image the pattern matches and checks it against the copy. Answers nothing (and
+// closes every handle, deleting nothing) when one of them was not copied or has changed since.
+std::optional<std::vector<CheckedImage>> CheckImages(const std::wstring& folder,
+                                                     const std::vector<Entry>& images,
+                                                     const FolderFiles& copied,
+                                                     const DeletionDeadline& deadline) {
+    std::vector<CheckedImage> checked;
+    for (const Entry& image : images) {
+        UniqueFile handle = OpenForDeletion(Join(folder, image.name), deadline);
+        if (!handle)
+            continue;
+        const BY_HANDLE_FILE_INFORMATION information = InformationOf(handle.get());
+        if (!IsCopied(image.name, IdentityFrom(information), copied))
+            return std::nullopt;
+        checked.push_back({std::move(handle), information.dwFileAttributes});
+    }
+    return checked;
+}
+
+// Removes the emptied folder. Images another program still holds open keep it listed for a
+// moment (not empty: waited for); an image that arrived after the check keeps it for good.
+bool RemoveUnlessNewImage(const std::wstring& folder, const std::wstring& pattern,
+                          const std::vector<Entry>& images, const DeletionDeadline& deadline) {
+    bool newImage = false;
+    deadline.Retry([&] {
+        if (::RemoveDirectoryW(folder.c_str()))
+            return true;
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_DIR_NOT_EMPTY) {
+            const std::vector<Entry> now = MatchingFiles(pattern);
+            newImage = std::any_of(now.begin(), now.end(), [&images](const Entry& entry) {
+                return !IsListed(entry.name, images);
+            });
+        }
+        ::SetLastError(error);
+        return newImage;
+    });
+    return !newImage;
 }
 
 std::string ToAnsi(std::wstring_view text) {
@@ -293,33 +361,27 @@ std::vector<std::wstring> Win32FileSystem::SubFolders(std::wstring_view folder) 
 }
 
 FolderFiles Win32FileSystem::CopyFile(std::wstring_view sourcePattern,
-                                      std::wstring_view destination, bool overwrite) {
-    const std::wstring destinationFolder = ExtendedLengthPath(destination);
+                                      std::wstring_view destination, bool overwrite,
+                                      const CopyHeartbeat& heartbeat) {
+    std::wstring destinationFolder = ExtendedLengthPath(destination);
     if (!FolderExists(destinationFolder))
         throw ErrorFailure(ERROR_PATH_NOT_FOUND);
+    if (!EndsWithSeparator(destinationFolder))
+        destinationFolder += L'\\';
     const std::wstring pattern = ExtendedLengthPath(sourcePattern);
-    std::vector<Entry> entries;
-    FolderFiles copied = ListMatchingFiles(pattern, entries);
+    // The identity is read before the listing: a folder replaced after that has another
+    // identity, so what was copied is never taken for the newcomer's content.
+    FolderFiles copied{FolderIdentityOf(FolderOfPattern(pattern)), {}};
+    const std::vector<Entry> entries = MatchingFiles(pattern);
     if (entries.empty())
         throw ErrorFailure(ERROR_FILE_NOT_FOUND);
-    const std::vector<std::wstring> readOnly =
-        overwrite ? ReadOnlyNamesIn(destinationFolder) : std::vector<std::wstring>{};
-    const std::wstring_view sourceFolder = PatternFolder(pattern);
+    const std::wstring sourceFolder(PatternFolder(pattern));
+    Heartbeat alive(heartbeat);
     for (const Entry& entry : entries) {
-        if (std::binary_search(readOnly.begin(), readOnly.end(), entry.name, NameLess))
-            throw ErrorFailure(ERROR_ACCESS_DENIED);
-        const std::wstring source = std::wstring(sourceFolder) + entry.name;
-        const std::wstring target = Join(destinationFolder, entry.name);
-        if (!::CopyFileW(source.c_str(), target.c_str(), !overwrite))
-            ThrowLastError();
-        LeaveWritable(target, entry.attributes);
+        copied.images.push_back(
+            CopyImage(sourceFolder, entry.name, destinationFolder, overwrite, alive));
     }
     return copied;
-}
-
-FolderFiles Win32FileSystem::ListFiles(std::wstring_view pattern) {
-    std::vector<Entry> entries;
-    return ListMatchingFiles(ExtendedLengthPath(pattern), entries);
 }
 
 void Win32FileSystem::DeleteFolder(std::wstring_view folder, bool force) {
@@ -328,6 +390,46 @@ void Win32FileSystem::DeleteFolder(std::wstring_view folder, bool force) {
     if (!IsDirectory(attributes))
         throw ErrorFailure(ERROR_PATH_NOT_FOUND);
     RemoveTree(path, attributes, force, DeletionDeadline{});
+}
+
+bool Win32FileSystem::DeleteCopiedFolder(std::wstring_view sourcePattern,
+                                         const FolderFiles& copied) {
+    const std::wstring pattern = ExtendedLengthPath(sourcePattern);
+    const std::wstring folder = FolderOfPattern(pattern);
+    const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !IsDirectory(attributes))
+        return false;  // gone meanwhile, or cannot tell: the next copy of it reports what is wrong
+    const DeletionDeadline deadline;
+    if (IsLink(attributes)) {
+        RemoveTree(folder, attributes, true, deadline);  // the link only: nothing of it is lost
+        return true;
+    }
+    if (!IsCopiedFolder(folder, copied.folder))
+        return false;
+    // Everything else in the folder is listed before the images: an image that arrives after
+    // the images' listing is in neither, so nothing deletes it.
+    const std::vector<Entry> contents =
+        FindEntries(Join(folder, kAllEntries), FindExSearchNameMatch);
+    const std::vector<Entry> images = MatchingFiles(pattern);
+    std::optional<std::vector<CheckedImage>> checked =
+        CheckImages(folder, images, copied, deadline);
+    if (!checked)
+        return false;
+    ClearReadOnly(folder, attributes);
+    for (const CheckedImage& image : *checked)
+        MarkForDeletion(image.handle.get(), image.attributes);
+    checked.reset();  // the handles close: the images go
+    for (const Entry& entry : contents) {
+        if (IsListed(entry.name, images))
+            continue;
+        const std::wstring path = Join(folder, entry.name);
+        if (IsDirectory(entry.attributes)) {
+            RemoveTree(path, entry.attributes, true, deadline);
+        } else {
+            DeleteEntryFile(path, entry.attributes, true, deadline);
+        }
+    }
+    return RemoveUnlessNewImage(folder, pattern, images, deadline);
 }
 
 bool Win32FileSystem::FolderExists(std::wstring_view path) {

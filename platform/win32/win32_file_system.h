@@ -11,8 +11,8 @@ class Win32FileSystem final : public FileSystem {
   public:
     std::vector<std::wstring> SubFolders(std::wstring_view folder) override;
     FolderFiles CopyFile(std::wstring_view sourcePattern, std::wstring_view destination,
-                         bool overwrite) override;
-    FolderFiles ListFiles(std::wstring_view pattern) override;
+                         bool overwrite, const CopyHeartbeat& heartbeat) override;
+    bool DeleteCopiedFolder(std::wstring_view sourcePattern, const FolderFiles& copied) override;
     void DeleteFolder(std::wstring_view folder, bool force) override;
     bool FolderExists(std::wstring_view path) override;
     bool FileExists(std::wstring_view path) override;
