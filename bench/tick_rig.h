@@ -6,6 +6,7 @@
 #include "bench/timed_file_system.h"
 #include "platform/win32/win32_file_system.h"
 #include "tests/fake_error_log.h"
+#include "tests/fake_journal.h"
 #include "tests/fake_window_system.h"
 #include "window/form1.h"
 #include "window/form1_design.h"
@@ -16,7 +17,7 @@ namespace ordovan::bench {
 
 struct TickRig {
     TickRig(std::wstring_view watchFolder, std::wstring_view target)
-        : form{window, timed, log, watchFolder} {
+        : form{window, timed, log, journal, watchFolder, L"bench"} {
         window.Attach(form);
         window.target = std::wstring(target) + L'\\';
     }
@@ -27,6 +28,7 @@ struct TickRig {
     TimedFileSystem timed{files};
     test::FakeWindowSystem window{form1::kPollIntervalMs};
     test::FakeErrorLog log;
+    test::FakeJournal journal;
     Form1 form;
 };
 

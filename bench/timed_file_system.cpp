@@ -11,7 +11,7 @@ namespace {
 
 constexpr std::array<std::string_view, kFileOperationCount> kOperationNames{
     "SubFolders", "CopyFile",     "DeleteCopiedFolder", "DeleteFolder", "FolderExists",
-    "FileExists", "CreateFolder", "CreateTextFile",     "AppendLine",
+    "FileExists", "CreateFolder", "CreateTextFile",     "AppendLine",   "ReadFileStart",
 };
 
 }  // namespace
@@ -98,6 +98,12 @@ void TimedFileSystem::CreateTextFile(std::wstring_view path) {
 void TimedFileSystem::AppendLine(std::wstring_view path, std::wstring_view line) {
     const Timing timing(AccountOf(FileOperation::AppendLine));
     inner_.AppendLine(path, line);
+}
+
+std::vector<std::uint8_t> TimedFileSystem::ReadFileStart(std::wstring_view path,
+                                                         std::size_t maxBytes) {
+    const Timing timing(AccountOf(FileOperation::ReadFileStart));
+    return inner_.ReadFileStart(path, maxBytes);
 }
 
 }  // namespace ordovan::bench

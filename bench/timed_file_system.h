@@ -22,8 +22,9 @@ enum class FileOperation {
     CreateFolder,
     CreateTextFile,
     AppendLine,
+    ReadFileStart,
 };
-inline constexpr std::size_t kFileOperationCount = 9;
+inline constexpr std::size_t kFileOperationCount = 10;
 
 std::string_view OperationName(FileOperation operation);
 
@@ -45,6 +46,7 @@ class TimedFileSystem final : public FileSystem {
     void CreateFolder(std::wstring_view path) override;
     void CreateTextFile(std::wstring_view path) override;
     void AppendLine(std::wstring_view path, std::wstring_view line) override;
+    std::vector<std::uint8_t> ReadFileStart(std::wstring_view path, std::size_t maxBytes) override;
 
   private:
     struct Account {

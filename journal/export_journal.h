@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "errorlog/error_handler.h"
+#include "journal/journal.h"
 #include "journal/journal_row.h"
 #include "platform/file_system.h"
 #include "platform/journal_file.h"
@@ -20,14 +21,14 @@ inline constexpr std::wstring_view kJournalProcedure = L"Exportprotokoll";
 // that cannot be written (another program holds the file, the disk is full) waits in memory and
 // is written before the next row, in order; it is lost only when the program ends first. One
 // error-log line marks the start of such a streak, none follows per row.
-class ExportJournal {
+class ExportJournal final : public Journal {
   public:
     ExportJournal(JournalFile& file, FileSystem& files, ErrorLog& errorLog,
                   std::wstring_view executableDirectory);
 
     // Stamps the row with today's date and the time now, in the error log's formats, and writes
     // it after any rows still waiting.
-    void Write(const JournalRow& row) noexcept;
+    void Write(const JournalRow& row) noexcept override;
 
     // Rows formatted but not yet written.
     std::size_t Waiting() const noexcept { return waiting_.size(); }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -87,6 +88,11 @@ class FileSystem {
     // attributes cannot be read.
     virtual bool FileExists(std::wstring_view path) = 0;
     virtual void CreateFolder(std::wstring_view path) = 0;
+
+    // Up to `maxBytes` from the start of the file, fewer when the file is shorter. Other programs
+    // may write the file meanwhile; what they wrote so far is read.
+    virtual std::vector<std::uint8_t> ReadFileStart(std::wstring_view path,
+                                                    std::size_t maxBytes) = 0;
 
     // Leaves an empty 8-bit text file at the path, replacing an existing one.
     virtual void CreateTextFile(std::wstring_view path) = 0;

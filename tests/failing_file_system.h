@@ -39,7 +39,8 @@ class FailingFileSystem final : public FileSystem {
         FileExists,
         CreateFolder,
         CreateTextFile,
-        AppendLine
+        AppendLine,
+        ReadFileStart
     };
     struct Call {
         Operation operation;
@@ -100,6 +101,10 @@ class FailingFileSystem final : public FileSystem {
     void AppendLine(std::wstring_view path, std::wstring_view line) override {
         Enter(Operation::AppendLine, path);
         real_.AppendLine(path, line);
+    }
+    std::vector<std::uint8_t> ReadFileStart(std::wstring_view path, std::size_t maxBytes) override {
+        Enter(Operation::ReadFileStart, path);
+        return real_.ReadFileStart(path, maxBytes);
     }
 
   private:

@@ -4,17 +4,20 @@
 // <windows.h> maps CopyFile to CopyFileW; the file system interface has a member of that name.
 #undef CopyFile
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "journal/journal_row.h"
 #include "platform/driven_app.h"
 #include "platform/key_notation.h"
 #include "platform/win32/win32_file_system.h"
 #include "tests/failing_file_system.h"
 #include "tests/fake_error_log.h"
+#include "tests/fake_journal.h"
 #include "tests/fake_window_system.h"
 #include "tests/held_file.h"
 #include "tests/open_handles.h"
@@ -61,6 +64,24 @@ void CopyLastWriteTime(const fs::path& from, const fs::path& to) {
     const win32::UniqueFile copy(
         ::CreateFileW(to.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(::SetFileTime(copy.get(), nullptr, nullptr, &written));
+}
+
+// The first bytes of an image of the patient: a bare data set, implicit VR little endian, with
+// the study date, the name and the ID. What follows must begin with a later tag ("DICM" will do).
+std::string PatientHeader(const std::string& id, const std::string& name) {
+    const auto element = [](std::uint16_t tagElement, std::string value) {
+        value.resize((value.size() + 1) / 2 * 2, ' ');
+        std::string bytes{'\x10', '\x00', static_cast<char>(tagElement & 0xFF),
+                          static_cast<char>(tagElement >> 8)};
+        for (std::size_t shift = 0; shift < 32; shift += 8)
+            bytes += static_cast<char>((value.size() >> shift) & 0xFF);
+        return bytes + value;
+    };
+    return std::string(
+               "\x08\x00\x20\x00\x08\x00\x00\x00"
+               "20260901",
+               16) +
+           element(0x0010, name) + element(0x0020, id);
 }
 
 void ClearReadOnlyTree(const fs::path& folder) {
@@ -127,6 +148,19 @@ class PollTest : public ::testing::Test {
             procedures.push_back(line.procedureText);
         return procedures;
     }
+    // The journal's rows as the file would hold them, with "d" and "t" for date and time.
+    std::vector<std::string> JournalRows() const {
+        std::vector<std::string> rows;
+        for (const auto& row : journal.rows)
+            rows.push_back(journal::FormatJournalRow(L"d", L"t", row));
+        return rows;
+    }
+    // Clicks Start at 0 and runs: the opening takes 19 s, so every 34 s from 34 s on comes a
+    // copying tick while the watch folder stays empty or every subfolder is counted.
+    void StartAndRunUntil(std::int64_t ms) {
+        window.ScheduleClick(0);
+        window.RunUntil(ms);
+    }
     std::vector<std::vector<KeyStroke>> TypedSince(std::size_t first) const {
         std::vector<std::vector<KeyStroke>> strokes;
         for (std::size_t i = first; i < window.typed.size(); ++i)
@@ -137,9 +171,10 @@ class PollTest : public ::testing::Test {
     TestFolder target;
     FakeWindowSystem window{form1::kPollIntervalMs};
     FakeErrorLog log;
+    FakeJournal journal;
     win32::Win32FileSystem realFiles;
     FailingFileSystem files{realFiles};
-    Form1 form{window, files, log, WatchFolder().wstring()};
+    Form1 form{window, files, log, journal, WatchFolder().wstring(), L"1.2.3"};
 };
 
 std::vector<KeyStroke> Keys(std::wstring_view keyString) {
@@ -407,6 +442,7 @@ TEST_F(PollTest, CopyFailuresAreLoggedEachTickAndNothingIsDeleted) {
         for (const auto& line : log.lines)
             EXPECT_EQ(line.number, static_cast<std::int32_t>(c.error));
         EXPECT_TRUE(window.typed.empty());
+        EXPECT_TRUE(journal.rows.empty());  // the next tick tries again
         EXPECT_TRUE(InWatchFolder(L"A\\1.dcm"));
         EXPECT_TRUE(InWatchFolder(L"B\\2.dcm"));
         EXPECT_TRUE(window.timerEnabled);
@@ -434,6 +470,61 @@ TEST_F(PollTest, SubfolderThatCannotBeDeletedHaltsTheRun) {
     EXPECT_FALSE(window.keepAwake[0].second);
     EXPECT_TRUE(InTarget(L"1.dcm"));
     EXPECT_TRUE(InWatchFolder(L"A"));
+}
+
+// One Kopiert row per patient ID of a copying tick (two subfolders of one patient summed, one
+// without a readable header on its own, an image put under another name counted), then Leer for
+// a tick that found nothing, and Stopp for the tick that ends the run.
+TEST_F(PollTest, JournalHasARowPerPatientOfEachCopyingTickAndOneForAnEmptyTick) {
+    const std::string mueller = PatientHeader("4711", "Mueller^Hans");
+    WriteFile(WatchFolder() / L"A" / L"1.dcm", mueller + "DICM a1");
+    WriteFile(WatchFolder() / L"A" / L"2.dcm", mueller + "DICM a2");
+    WriteFile(WatchFolder() / L"B" / L"3.dcm", mueller + "DICM b3");
+    const std::string meier = PatientHeader("=0815", "Meier^Eva") + "DICM c4";
+    WriteFile(WatchFolder() / L"C" / L"4.dcm", meier);
+    Export(L"D", {L"5.dcm"}, false);  // "DICM D5.dcm": no header to read
+    target.WriteBytes(L"3.dcm", "another image");
+    form.LockedCount = 4;
+    window.ScheduleClick(90000);  // Stop after the second copying tick (68 s), before the third
+    StartAndRunUntil(110000);
+
+    const auto headerReads = std::count_if(
+        files.Calls().begin(), files.Calls().end(),
+        [](const auto& call) { return call.operation == FileOperation::ReadFileStart; });
+    EXPECT_EQ(headerReads, 4);  // one image per subfolder
+    const std::string to = Narrow(window.target);
+    const std::string size = std::to_string(3 * (mueller.size() + 7));
+    std::vector<std::string> rows = JournalRows();
+    ASSERT_EQ(rows.size(), 6u) << testing::PrintToString(rows);
+    std::sort(rows.begin() + 1, rows.begin() + 4);  // the copying tick's rows, in any order
+    EXPECT_EQ(rows,
+              (std::vector<std::string>{
+                  "d;t;Start;;;;;;;;;;" + to + ";Copy Ordovan 1.2.3\r\n",
+                  "d;t;Kopiert;1;'=0815;Meier, Eva;;01.09.2026;1;1;" +
+                      std::to_string(meier.size()) + ";0;" + to + ";\r\n",
+                  "d;t;Kopiert;1;4711;Mueller, Hans;;01.09.2026;2;3;" + size + ";1;" + to + ";\r\n",
+                  "d;t;Kopiert;1;;;;;1;1;11;0;" + to + ";\r\n",
+                  "d;t;Leer;2;;;;;0;0;0;;" + to + ";\r\n", "d;t;Stopp;2;;;;;;;;;;\r\n"}));
+    EXPECT_TRUE(log.lines.empty());
+}
+
+// A halt ends the run's rows with the error log's failure. A header that cannot be read is no
+// failure of the run: its subfolder's row keeps the counts and leaves the patient empty.
+TEST_F(PollTest, JournalMarksAHaltWithItsFailureAndKeepsTheRowOfAnUnreadableHeader) {
+    WriteFile(WatchFolder() / L"A" / L"1.dcm", PatientHeader("4711", "Mueller^Hans"));
+    form.LockedCount = 1;
+    files.FailOn(FileOperation::ReadFileStart, 5, L"Zugriff verweigert");
+    files.FailOn(FileOperation::DeleteCopiedFolder, 32, L"Datei in Gebrauch");
+    StartAndRunUntil(60000);
+
+    const std::string to = Narrow(window.target);
+    EXPECT_EQ(JournalRows(), (std::vector<std::string>{
+                                 "d;t;Start;;;;;;;;;;" + to + ";Copy Ordovan 1.2.3\r\n",
+                                 "d;t;Kopiert;1;;;;;1;1;" +
+                                     std::to_string(PatientHeader("4711", "Mueller^Hans").size()) +
+                                     ";0;" + to + ";\r\n",
+                                 "d;t;Angehalten;1;;;;;;;;;;# 32 - Datei in Gebrauch\r\n"}));
+    EXPECT_EQ(LoggedProcedures(), (std::vector<std::wstring>{L"NextPatient"}));
 }
 
 // A subfolder the application writes after the copy was taken is not deleted uncopied: it stays
@@ -780,10 +871,11 @@ TEST_F(PollTest, ClosingTheWindowInsideTheDeletionLoopEndsEverything) {
 TEST(PollOverflow, CountingPast32767LocksIsTheOneFailureTheToolRaisesItself) {
     FakeWindowSystem window{form1::kPollIntervalMs};
     FakeErrorLog log;
+    FakeJournal journal;
     // More image subfolders with a lock file than the 16-bit count holds.
     StubFileSystem files;
     files.subfolders.assign(32768, std::wstring(kStubWatchFolder) + L"\\x");
-    Form1 form{window, files, log, kStubWatchFolder};
+    Form1 form{window, files, log, journal, kStubWatchFolder, L"1.2.3"};
     window.Attach(form);
     window.SetTimerEnabled(true);
     window.RunUntil(2 * kInterval);

@@ -2,6 +2,7 @@
 
 #include "platform/key_notation.h"
 #include "tests/fake_error_log.h"
+#include "tests/fake_journal.h"
 #include "tests/fake_window_system.h"
 #include "tests/stub_file_system.h"
 #include "window/form1.h"
@@ -40,8 +41,9 @@ class StartCommand : public ::testing::Test {
 
     FakeWindowSystem window{form1::kPollIntervalMs};
     FakeErrorLog log;
+    FakeJournal journal;
     StubFileSystem files;  // an empty watch folder: the first tick hands over at once
-    Form1 form{window, files, log, kStubWatchFolder};
+    Form1 form{window, files, log, journal, kStubWatchFolder, L"1.2.3"};
 };
 
 std::vector<std::vector<KeyStroke>> Strokes(std::initializer_list<std::wstring_view> keyStrings) {
@@ -90,6 +92,7 @@ TEST_F(StartCommand, EmptyTargetShowsTheMessageAndStartsNothing) {
     EXPECT_FALSE(form.StopRequested);
     EXPECT_EQ(window.target, L"");
     EXPECT_TRUE(window.keepAwake.empty());
+    EXPECT_TRUE(journal.rows.empty());
 }
 
 TEST_F(StartCommand, AppendsAMissingBackslashAndNothingElse) {
@@ -105,6 +108,10 @@ TEST_F(StartCommand, AppendsAMissingBackslashAndNothingElse) {
         window.target = typedTarget;
         form.cmdStart_Click();
         EXPECT_EQ(window.target, expected);
+        // The journal's Start row names the target as the run uses it.
+        ASSERT_FALSE(journal.rows.empty());
+        EXPECT_EQ(journal.rows.back().event, L"Start");
+        EXPECT_EQ(journal.rows.back().target, expected);
     }
     EXPECT_TRUE(window.messages.empty());
 }
@@ -119,6 +126,7 @@ TEST_F(StartCommand, AnyCaptionButExactlyStartStops) {
     }
     EXPECT_TRUE(window.typed.empty());
     EXPECT_TRUE(window.messages.empty());
+    EXPECT_TRUE(journal.rows.empty());
     EXPECT_EQ(window.Now(), 0);
 }
 

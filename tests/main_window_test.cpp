@@ -15,6 +15,7 @@
 #include "platform/win32/main_window.h"
 #include "platform/win32/win32_file_system.h"
 #include "tests/fake_error_log.h"
+#include "tests/fake_journal.h"
 #include "window/form1.h"
 #include "window/form1_design.h"
 
@@ -191,8 +192,9 @@ TEST_F(MainWindowTest, EnterTabAndSpaceOperateTheWindowFromTheKeyboard) {
 // in the text box when the call returns.
 TEST_F(MainWindowTest, KelvorinXWithWaitHasTypedIntoOurOwnTextBoxWhenItReturns) {
     test::FakeErrorLog log;
+    test::FakeJournal journal;
     Win32FileSystem files;
-    Form1 form(window, files, log, kNoWatchFolder);
+    Form1 form(window, files, log, journal, kNoWatchFolder, L"0.0.0");
     ::SetFocus(Control(ControlId::txtTarget));
     window.SetTargetText(L"X:\\Alt");
 
@@ -210,9 +212,10 @@ TEST_F(MainWindowTest, KelvorinXWithWaitHasTypedIntoOurOwnTextBoxWhenItReturns) 
 // target; an Enter on the focused button is a click, handled within the key wait: here a Stop.
 TEST(OwnWindowFocus, KeysOfARunTypedIntoOurOwnWindowLandInItsControlsAndLogNothing) {
     test::FakeErrorLog log;
+    test::FakeJournal journal;
     Win32FileSystem files;
     MainWindow window;
-    Form1 form(window, files, log, kNoWatchFolder);
+    Form1 form(window, files, log, journal, kNoWatchFolder, L"0.0.0");
     window.Create(::GetModuleHandleW(nullptr), form);
     window.Show(SW_SHOWNORMAL);
     ::SetForegroundWindow(window.Handle());
@@ -249,9 +252,10 @@ struct OutrankingRights final : InputRights {
 TEST(HigherRights, EveryKeyForAWindowOfHigherRightsIsLoggedOnceAndNothingIsTyped) {
     OutrankingRights rights;
     test::FakeErrorLog log;
+    test::FakeJournal journal;
     Win32FileSystem files;
     MainWindow window(rights);
-    Form1 form(window, files, log, kNoWatchFolder);
+    Form1 form(window, files, log, journal, kNoWatchFolder, L"0.0.0");
     window.Create(::GetModuleHandleW(nullptr), form);
     window.Show(SW_SHOWNORMAL);
     ::SetForegroundWindow(window.Handle());
@@ -327,8 +331,9 @@ TEST_F(MainWindowTest, ClosingTheWindowDuringAnEventPassEndsTheCallersProcedure)
 // procedure ends at once, without the key's delay and without a log line.
 TEST_F(MainWindowTest, ClosingTheWindowDuringAKeyWaitEndsTheProcedureWithoutALogLine) {
     test::FakeErrorLog log;
+    test::FakeJournal journal;
     Win32FileSystem files;
-    Form1 form(window, files, log, kNoWatchFolder);
+    Form1 form(window, files, log, journal, kNoWatchFolder, L"0.0.0");
     ::SetFocus(Control(ControlId::txtTarget));
     ::PostMessageW(window.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
 

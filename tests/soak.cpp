@@ -22,13 +22,16 @@
 #include <mutex>
 #include <optional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "journal/export_journal.h"
 #include "platform/key_notation.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/win32_file_system.h"
+#include "platform/win32/win32_journal_file.h"
 #include "tests/fake_window_system.h"
 #include "tests/open_handles.h"
 #include "tests/test_folder.h"
@@ -63,6 +66,17 @@ constexpr int kSameNamePercent = 10;
 constexpr int kRacingImagePercent = 5;
 constexpr int kMaxRaceDelayMs = 20;
 constexpr int kMaxHoldMs = 900;
+// An export that puts no image subfolder into the watch folder (it came too late, a message box
+// stopped it): the copying tick finds nothing.
+constexpr int kEmptyExportPercent = 3;
+// A subfolder whose images name another patient, and one whose header cannot be read.
+constexpr int kOtherPatientFolderPercent = 10;
+constexpr int kUnreadableHeaderPercent = 5;
+// The journal held open by another program (Excel), for up to this many ticks.
+constexpr int kJournalHoldPercent = 3;
+constexpr int kMaxJournalHoldTicks = 3;
+// Room for the rows the journal should hold, taken before the drift is measured.
+constexpr std::size_t kExpectedJournalBytesPerPatient = 512;
 constexpr int kMaxTargetMissingTicks = 3;
 // No patient needs more than a handful of ticks; this many without an export is a stuck run.
 constexpr int kStuckTicks = 40;
@@ -97,6 +111,7 @@ struct Plan {
     std::optional<int> copiesBeforeTargetGoes;
     int targetMissingTicks = 0;
     bool watchMissing = false;
+    int journalHoldTicks = 0;
 };
 
 Plan PlanFor(std::uint32_t seed, int patient) {
@@ -127,7 +142,51 @@ Plan PlanFor(std::uint32_t seed, int patient) {
         plan.targetMissingTicks = draw(1, kMaxTargetMissingTicks);
     }
     plan.watchMissing = chance(kWatchMissingPercent);
+    if (chance(kJournalHoldPercent))
+        plan.journalHoldTicks = draw(1, kMaxJournalHoldTicks);
+    if (chance(kEmptyExportPercent)) {
+        // Nothing of this patient reaches the watch folder; a late subfolder still may.
+        plan.folders = 0;
+        plan.sameName = Plan::SameName::None;
+        plan.lateImage = false;
+        plan.copiesBeforeTargetGoes.reset();
+        plan.targetMissingTicks = 0;
+    }
     return plan;
+}
+
+// What the first bytes of a subfolder's images say about the patient.
+enum class Header { OwnPatient, OtherPatient, Unreadable };
+
+Header HeaderOf(std::uint32_t seed, int patient, int folder) {
+    std::seed_seq sequence{seed, static_cast<std::uint32_t>(patient),
+                           static_cast<std::uint32_t>(folder), 0x48454144u};
+    std::mt19937 random(sequence);
+    const int draw = std::uniform_int_distribution<int>(1, 100)(random);
+    if (draw <= kUnreadableHeaderPercent)
+        return Header::Unreadable;
+    if (draw <= kUnreadableHeaderPercent + kOtherPatientFolderPercent)
+        return Header::OtherPatient;
+    return Header::OwnPatient;
+}
+
+// The patient ID a subfolder's header gives; empty when it cannot be read.
+std::string PatientIdOf(std::uint32_t seed, int patient, int folder) {
+    switch (HeaderOf(seed, patient, folder)) {
+        case Header::OwnPatient:
+            return "ID" + std::to_string(patient);
+        case Header::OtherPatient:
+            return "ID" + std::to_string(patient) + "b";
+        case Header::Unreadable:
+            break;
+    }
+    return {};
+}
+
+// Patient and subfolder index of an image name or bytes key: every one begins with its
+// subfolder's name, "P<patient>_S<folder + 1>".
+std::pair<int, int> FolderOfKey(const std::wstring& key) {
+    return {std::stoi(key.substr(1, 5)), key.at(8) - L'1'};
 }
 
 std::wstring Numbered(wchar_t letter, int number, int width) {
@@ -160,16 +219,49 @@ std::wstring RacingImageName(const std::wstring& folder) {
     return folder + L"_race.dcm";
 }
 
-// An image's bytes follow from the seed and its name, so the final check can draw them again.
+// A bare data set, implicit VR little endian: the patient ID (0010,0020) alone, or for an
+// unreadable header a patient name (0010,0010) whose length runs past the end of the file.
+std::string HeaderBytes(const std::string& patientId) {
+    const auto element = [](std::uint16_t tagElement, std::uint32_t length) {
+        std::string bytes("\x10\x00", 2);
+        bytes += static_cast<char>(tagElement & 0xFF);
+        bytes += static_cast<char>(tagElement >> 8);
+        for (int shift = 0; shift < 32; shift += 8)
+            bytes += static_cast<char>((length >> shift) & 0xFF);
+        return bytes;
+    };
+    if (patientId.empty())
+        return element(0x0010, 0x7FFFFFF0u);
+    std::string value = patientId;
+    if (value.size() % 2 != 0)
+        value += ' ';
+    return element(0x0020, static_cast<std::uint32_t>(value.size())) + value;
+}
+
+// An image's bytes follow from the seed and its name, so the final check can draw them again:
+// its subfolder's header, then "DICM" (a tag past the patient's, where the header ends) and
+// random bytes.
 std::string ImageBytes(std::uint32_t seed, const std::wstring& name) {
     std::vector<std::uint32_t> words{seed};
     words.insert(words.end(), name.begin(), name.end());
     std::seed_seq sequence(words.begin(), words.end());
     std::mt19937 random(sequence);
-    std::string bytes(kMinImageBytes + random() % (kMaxImageBytes - kMinImageBytes + 1), '\0');
-    std::memcpy(bytes.data(), "DICM", 4);
-    for (std::size_t at = 4; at < bytes.size(); ++at)
+    const auto [patient, folder] = FolderOfKey(name);
+    std::string bytes = HeaderBytes(PatientIdOf(seed, patient, folder));
+    const std::size_t headerSize = bytes.size();
+    bytes.resize(headerSize + kMinImageBytes + random() % (kMaxImageBytes - kMinImageBytes + 1));
+    std::memcpy(bytes.data() + headerSize, "DICM", 4);
+    for (std::size_t at = headerSize + 4; at < bytes.size(); ++at)
         bytes[at] = static_cast<char>(random());
+    return bytes;
+}
+
+std::string Utf8(const std::wstring& text) {
+    const int length = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), nullptr, 0,
+                                             nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(length), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), bytes.data(), length, nullptr,
+                          nullptr);
     return bytes;
 }
 
@@ -195,6 +287,11 @@ struct Tally {
     int unexplainedLines = 0;
     int lastLoggedTick = -1;
     int deletedUncopied = 0;
+    int copyingTicks = 0;  // of this run, as the journal numbers them
+    int emptyTicks = 0;
+    int copiedRows = 0;
+    int journalHolds = 0;
+    int journalLogLines = 0;
     bool halted = false;
     bool stuck = false;
     bool finished = false;
@@ -258,21 +355,47 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
         window_.target = target_.wstring() + L"\\";
         window_.onTyped = [this](const FakeWindowSystem::TypedKeys& keys) { OnTyped(keys); };
         window_.Attach(*this);
+        expectedJournal_.reserve(std::size_t(options.patients + 1) *
+                                 kExpectedJournalBytesPerPatient);
     }
 
     // Runs the whole archive through, prints the line, and answers whether every check held.
     bool Run();
 
     // The window system's events reach Form1 through here, so that ticks can be counted.
-    void cmdStart_Click() override { form_.cmdStart_Click(); }
+    void cmdStart_Click() override {
+        const bool starting = window_.caption == form1::kStartCaption;
+        form_.cmdStart_Click();
+        if (starting && window_.caption == form1::kStopCaption) {
+            tally_.copyingTicks = 0;
+            ExpectRow("Start;;;;;;;;;;" + Utf8(window_.target));
+        }
+    }
     void tmrCheck_Timer() override {
         ++tally_.ticks;
         copiesThisTick_ = 0;
+        copiedThisTick_.clear();
+        const bool stopping = form_.StopRequested;
+        // The double names the next patient's target while the tick hands over.
+        const std::wstring target = window_.target;
+        const std::size_t switchedOff = window_.timerSwitchedOffAt.size();
         form_.tmrCheck_Timer();
+        // Only a tick that copied everything or acts on the stop switches the timer off.
+        if (window_.timerSwitchedOffAt.size() > switchedOff) {
+            if (stopping)
+                ExpectRow("Stopp;" + std::to_string(tally_.copyingTicks) + ";;;;;;;;;");
+            else
+                ExpectCopyingTickRows(target);
+        }
     }
 
-    // Every line must come from a tick an injected fault made fail, one line per such tick.
+    // Every line must come from a tick an injected fault made fail, one line per such tick. The
+    // journal's line marks the start of a streak of rows that could not be written.
     void WriteErrorLog(std::wstring_view procedure, const Failure& failure) noexcept override {
+        if (procedure == journal::kJournalProcedure) {
+            ++tally_.journalLogLines;
+            return;
+        }
         ++tally_.logLines;
         const bool explained = tally_.lastFailingTick == tally_.ticks &&
                                tally_.lastLoggedTick != tally_.ticks &&
@@ -301,6 +424,9 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
     void AppendLine(std::wstring_view path, std::wstring_view line) override {
         CaughtUp().AppendLine(path, line);
     }
+    std::vector<std::uint8_t> ReadFileStart(std::wstring_view path, std::size_t maxBytes) override {
+        return CaughtUp().ReadFileStart(path, maxBytes);
+    }
 
   private:
     struct PendingLock {
@@ -312,7 +438,19 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
         std::int64_t privateBytes;
     };
 
+    // One image subfolder as the tick copied it.
+    struct FolderCopy {
+        std::wstring firstImage;
+        std::size_t images = 0;
+        std::uint64_t bytes = 0;
+        int renamed = 0;
+    };
+
     win32::Win32FileSystem& CaughtUp();
+    void ExpectRow(const std::string& row) { expectedJournal_ += row + "\n"; }
+    void ExpectCopyingTickRows(const std::wstring& tickTarget);
+    void HoldJournal();
+    bool CheckJournal(int& rows, int& mismatches);
     void MarkTickFailing();
     void OnTyped(const FakeWindowSystem::TypedKeys& keys);
     void ExportNext();
@@ -331,7 +469,10 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
     fs::path target_ = folders_.Target(1);  // the folder the target box names now
     FakeWindowSystem window_{form1::kPollIntervalMs};
     win32::Win32FileSystem real_;
-    Form1 form_{window_, *this, *this, folders_.watch.wstring()};
+    // The program's journal, beside the soak's folders as if the executable lay there.
+    win32::Win32JournalFile journalFile_;
+    journal::ExportJournal journal_{journalFile_, real_, *this, folders_.root.Path()};
+    Form1 form_{window_, *this, *this, journal_, folders_.watch.wstring(), L"soak"};
     Tally tally_;
     std::vector<bool> lateImageWritten_ = std::vector<bool>(std::size_t(options_.patients) + 1);
     std::vector<bool> lateFolderWritten_ = std::vector<bool>(std::size_t(options_.patients) + 1);
@@ -358,6 +499,13 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
     int notPlain_ = 0;
     int renamed_ = 0;  // copies the tool put under a numbered name
 
+    // The journal: what each copying tick copied, the rows it should hold (from Ereignis to
+    // Ziel, one per line), and another program holding it open.
+    std::vector<FolderCopy> copiedThisTick_;
+    std::string expectedJournal_;
+    win32::UniqueFile journalHold_;
+    int journalHoldEndsTick_ = 0;
+
     std::optional<Sample> baseline_;
     Sample drift_{0, 0};
 };
@@ -382,6 +530,8 @@ win32::Win32FileSystem& Soak::CaughtUp() {
     }
     if (hold_ && now >= holdEndsMs_)
         hold_.reset();  // also on the virtual clock, should a retry wait on it
+    if (journalHold_ && tally_.ticks >= journalHoldEndsTick_)
+        journalHold_.reset();
     return real_;
 }
 
@@ -423,9 +573,13 @@ FolderFiles Soak::CopyFile(std::wstring_view pattern, std::wstring_view destinat
     if (targetBackAtTick_)
         MarkTickFailing();
     FolderFiles copied = real.CopyFile(pattern, destination, overwrite, heartbeat);
-    renamed_ += static_cast<int>(
-        std::count_if(copied.images.begin(), copied.images.end(),
-                      [](const CopiedImage& image) { return image.copyName != image.name; }));
+    FolderCopy copy{copied.images.empty() ? L"" : copied.images.front().name, copied.images.size()};
+    for (const CopiedImage& image : copied.images) {
+        copy.bytes += image.source.size;
+        copy.renamed += image.copyName != image.name ? 1 : 0;
+    }
+    renamed_ += copy.renamed;
+    copiedThisTick_.push_back(copy);
     return copied;
 }
 
@@ -580,6 +734,7 @@ void Soak::ExportNext() {
         if (fs::is_empty(folders_.watch))
             window_.ScheduleClick(window_.Now());
         plan_ = Plan{};
+        journalHold_.reset();  // the last rows must reach the file before the program ends
         return;
     }
     const int patient = ++tally_.patients;
@@ -600,6 +755,88 @@ void Soak::ExportNext() {
     // Only while the double holds no file in the watch folder: its previous late subfolder does.
     watchFaultArmed_ = plan_.watchMissing && !PlanFor(options_.seed, patient - 1).lateFolder;
     tickOfExport_ = tally_.ticks;
+    if (plan_.journalHoldTicks > 0)
+        HoldJournal();
+}
+
+// Another program opens the journal for reading and lets nobody write it, as Excel does, for a
+// few ticks: the rows of those ticks wait and must all arrive, in order, once it lets go.
+void Soak::HoldJournal() {
+    if (journalHold_)
+        return;
+    journalHold_ = win32::UniqueFile(
+        ::CreateFileW((fs::path(folders_.root.Path()) / journal::kJournalFileName).c_str(),
+                      GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!journalHold_)
+        throw std::runtime_error("cannot hold the journal");
+    ++tally_.faults;
+    ++tally_.journalHolds;
+    journalHoldEndsTick_ = tally_.ticks + plan_.journalHoldTicks;
+}
+
+// The rows of a tick that copied: one Kopiert row per patient ID among its subfolders (one per
+// subfolder whose header cannot be read), in the order they were first copied, or one Leer row
+// when it found no subfolder.
+void Soak::ExpectCopyingTickRows(const std::wstring& tickTarget) {
+    const std::string number = std::to_string(++tally_.copyingTicks);
+    const std::string target = Utf8(tickTarget);
+    if (copiedThisTick_.empty()) {
+        ++tally_.emptyTicks;
+        ExpectRow("Leer;" + number + ";;;;;0;0;0;;" + target);
+        return;
+    }
+    struct Row {
+        std::string id;
+        int folders = 0;
+        std::size_t images = 0;
+        std::uint64_t bytes = 0;
+        int renamed = 0;
+    };
+    std::vector<Row> rows;
+    for (const FolderCopy& copy : copiedThisTick_) {
+        const auto [patient, folder] = FolderOfKey(copy.firstImage);
+        const std::string id = PatientIdOf(options_.seed, patient, folder);
+        auto row = std::find_if(rows.begin(), rows.end(),
+                                [&id](const Row& r) { return !id.empty() && r.id == id; });
+        if (row == rows.end())
+            row = rows.insert(rows.end(), Row{id});
+        ++row->folders;
+        row->images += copy.images;
+        row->bytes += copy.bytes;
+        row->renamed += copy.renamed;
+    }
+    for (const Row& row : rows) {
+        ++tally_.copiedRows;
+        ExpectRow("Kopiert;" + number + ";" + row.id + ";;;;" + std::to_string(row.folders) + ";" +
+                  std::to_string(row.images) + ";" + std::to_string(row.bytes) + ";" +
+                  std::to_string(row.renamed) + ";" + target);
+    }
+}
+
+// The journal's rows, from Ereignis to Ziel, against those expected; the first that differs is
+// printed.
+bool Soak::CheckJournal(int& rows, int& mismatches) {
+    std::istringstream file(ReadAll(fs::path(folders_.root.Path()) / journal::kJournalFileName));
+    std::istringstream expected(expectedJournal_);
+    std::string line;
+    std::getline(file, line);  // the header
+    std::string wanted;
+    while (std::getline(file, line)) {
+        ++rows;
+        // Date and time before, Hinweis after: none of the soak's fields holds a ';'.
+        const std::size_t time = line.find(';', line.find(';') + 1);
+        const std::string row = line.substr(time + 1, line.rfind(';') - time - 1);
+        if (!std::getline(expected, wanted) || row != wanted) {
+            if (++mismatches == 1)
+                std::fprintf(stderr, "journal row %d: %s, expected %s\n", rows, row.c_str(),
+                             wanted.c_str());
+        }
+    }
+    while (std::getline(expected, wanted)) {
+        if (++mismatches == 1)
+            std::fprintf(stderr, "journal row missing: %s\n", wanted.c_str());
+    }
+    return mismatches == 0;
 }
 
 void Soak::WriteFolder(int patient, int folder, int images) {
@@ -677,6 +914,7 @@ bool Soak::Run() {
         window_.timerSwitchedOffAt.clear();
     }
     hold_.reset();
+    journalHold_.reset();
     if (targetBackAtTick_)
         Move(folders_.aside, target_);
     return Report(started);
@@ -732,12 +970,16 @@ bool Soak::Report(std::chrono::steady_clock::time_point started) {
     long long lost = 0;
     long long waiting = 0;
     CheckTarget(lost, waiting);
+    int journalRows = 0;
+    int journalMismatches = 0;
+    const bool journalHolds = CheckJournal(journalRows, journalMismatches) &&
+                              tally_.journalLogLines <= tally_.journalHolds;
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     const bool passed = tally_.finished && tally_.patients == options_.patients && lost == 0 &&
                         waiting == 0 && tally_.deletedUncopied == 0 && notPlain_ == 0 &&
                         tally_.unexplainedLines == 0 && tally_.logLines == tally_.failingTicks &&
-                        baseline_ && drift_.handles <= 0 &&
+                        journalHolds && baseline_ && drift_.handles <= 0 &&
                         drift_.privateBytes <= kMemoryToleranceBytes;
     // Drift is measured only once the run got past its warm-up.
     const std::string drift =
@@ -751,11 +993,14 @@ bool Soak::Report(std::chrono::steady_clock::time_point started) {
     std::printf(
         "soak seed %u: patients %d, images %lld, bytes %lld, faults injected %d, log lines "
         "%d (failing ticks %d, unexplained %d), halts %d, stuck %d, deleted uncopied %d, "
-        "lost images %lld (not yet copied %lld), copies not plain %d, renamed copies %d, %s, "
-        "wall time %.0f s: %s\n",
+        "lost images %lld (not yet copied %lld), copies not plain %d, renamed copies %d, "
+        "journal rows %d (copying ticks %d, Kopiert %d, Leer %d, mismatched %d, held open %d "
+        "times, log lines %d), %s, wall time %.0f s: %s\n",
         options_.seed, tally_.patients, tally_.images, tally_.bytes, tally_.faults, tally_.logLines,
         tally_.failingTicks, tally_.unexplainedLines, tally_.halted ? 1 : 0, tally_.stuck ? 1 : 0,
-        tally_.deletedUncopied, lost, waiting, notPlain_, renamed_, drift.c_str(), seconds,
+        tally_.deletedUncopied, lost, waiting, notPlain_, renamed_, journalRows,
+        tally_.copyingTicks, tally_.copiedRows, tally_.emptyTicks, journalMismatches,
+        tally_.journalHolds, tally_.journalLogLines, drift.c_str(), seconds,
         passed ? "PASS" : "FAIL");
     return passed;
 }

@@ -35,6 +35,7 @@ class StubFileSystem final : public FileSystem {
     void CreateFolder(std::wstring_view) override {}
     void CreateTextFile(std::wstring_view) override {}
     void AppendLine(std::wstring_view, std::wstring_view) override {}
+    std::vector<std::uint8_t> ReadFileStart(std::wstring_view, std::size_t) override { return {}; }
 };
 
 }  // namespace ordovan::test

@@ -565,6 +565,28 @@ TEST_F(Win32FileSystemTest, ExistenceChecksTellFilesFromFolders) {
     EXPECT_FALSE(files_.FolderExists(folder_.PathOf(L"missing")));
 }
 
+// The journal's header read: at most the bytes asked for, fewer from a short file, and an image
+// another program still has open for writing is read all the same.
+TEST_F(Win32FileSystemTest, ReadFileStartReadsAtMostTheLimitEvenWhileAWriterHasTheFile) {
+    folder_.WriteBytes(L"1.dcm", kImageBytes);
+    const UniqueFile writer(::CreateFileW(folder_.PathOf(L"1.dcm").c_str(), GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(writer);
+    const auto read = [this](std::size_t limit) {
+        const std::vector<std::uint8_t> bytes =
+            files_.ReadFileStart(folder_.PathOf(L"1.dcm"), limit);
+        return std::string(bytes.begin(), bytes.end());
+    };
+
+    EXPECT_EQ(read(4), "DICM");
+    EXPECT_EQ(read(64 * 1024), kImageBytes);
+    EXPECT_EQ(read(0), "");
+    ExpectPlatformFailure(
+        FailureOf([this] { files_.ReadFileStart(folder_.PathOf(L"missing.dcm"), 4); }),
+        ERROR_FILE_NOT_FOUND);
+}
+
 TEST_F(Win32FileSystemTest, CreateFolderFailsWhenItExistsOrItsParentIsMissing) {
     files_.CreateFolder(folder_.PathOf(L"Logs"));
 

@@ -4,6 +4,7 @@
 #include <limits>
 #include <string>
 
+#include "journal/journal_row.h"
 #include "platform/key_notation.h"
 #include "window/form1_design.h"
 
@@ -40,6 +41,40 @@ std::wstring InFolder(std::wstring_view folder, std::wstring_view name) {
     return path;
 }
 
+// The failure as the error log's line shows it: "# <number> - <description>".
+std::wstring FailureNote(const Failure& failure) {
+    std::wstring note = L"# " + std::to_wstring(failure.Number());
+    return note.append(kFieldSeparator).append(failure.Description());
+}
+
+// Counts one copied subfolder into the row of its patient ID, or starts that row. A subfolder
+// without an ID (its header unreadable, or silent about the patient) shares its row with none.
+void CountIntoPatientRow(std::vector<journal::JournalRow>& rows, dicom::PatientFields patient,
+                         const FolderFiles& copied, const std::wstring& target,
+                         std::uint32_t patientNumber) {
+    auto row = std::find_if(rows.begin(), rows.end(), [&patient](const journal::JournalRow& r) {
+        return !patient.patientId.empty() && r.patientFields.patientId == patient.patientId;
+    });
+    if (row == rows.end()) {
+        rows.push_back({.event = journal::kCopied,
+                        .patient = patientNumber,
+                        .patientFields = std::move(patient),
+                        .imageFolders = 0,
+                        .images = 0,
+                        .bytes = 0,
+                        .renamed = 0,
+                        .target = target});
+        row = std::prev(rows.end());
+    }
+    ++*row->imageFolders;
+    *row->images += copied.images.size();
+    for (const CopiedImage& image : copied.images) {
+        *row->bytes += image.source.size;
+        if (image.copyName != image.name)
+            ++*row->renamed;
+    }
+}
+
 }  // namespace
 
 void Form1::cmdStart_Click() {
@@ -52,14 +87,17 @@ void Form1::cmdStart_Click() {
             return;
         }
         StopRequested = false;
-        const std::wstring target = window_.TargetText();
+        std::wstring target = window_.TargetText();
         if (target.empty()) {
             window_.ShowMessage(form1::kEmptyTargetMessage, form1::kMessageTitle);
             return;
         }
-        if (target.back() != L'\\')
-            window_.SetTargetText(target + L'\\');
+        if (target.back() != L'\\') {
+            target += L'\\';
+            window_.SetTargetText(target);
+        }
         window_.SetButtonCaption(form1::kStopCaption);
+        JournalStart(target);
         window_.KeepAwake(true);
         window_.Sleep(driven_app::kPauseBeforeOpeningMs);
         SendKeySequence(driven_app::kOpeningSequence);
@@ -83,6 +121,7 @@ void Form1::tmrCheck_Timer() {
         if (StopRequested) {
             window_.SetTimerEnabled(false);
             window_.KeepAwake(false);
+            JournalRunEnd(journal::kStopped);
             return;
         }
         const auto subfolderCount =
@@ -103,10 +142,13 @@ void Form1::CopyAndHandOver() {
     std::vector<CopiedFolder> copied;
     for (const std::wstring& subfolder : files_.SubFolders(watchFolder_)) {
         // Read anew for every folder: the target box stays editable during a run.
-        copied.push_back(
-            {subfolder, files_.CopyFile(InFolder(subfolder, driven_app::kImagePattern),
-                                        window_.TargetText(), true, [this] { StayAlive(); })});
+        std::wstring target = window_.TargetText();
+        FolderFiles images = files_.CopyFile(InFolder(subfolder, driven_app::kImagePattern), target,
+                                             true, [this] { StayAlive(); });
+        copied.push_back({subfolder, std::move(target), std::move(images)});
     }
+    ++patientNumber_;
+    JournalCopyingTick(copied);
     LockedCount = 0;
     window_.SetTimerEnabled(false);
     NextPatient(copied);
@@ -139,6 +181,7 @@ void Form1::NextPatient(const std::vector<CopiedFolder>& copiedFolders) {
     try {
         if (StopRequested) {
             window_.KeepAwake(false);  // the run ends here: the timer stays off
+            JournalRunEnd(journal::kStopped);
             return;
         }
         SendKeySequence(driven_app::kPreDeletionKeys);
@@ -148,6 +191,7 @@ void Form1::NextPatient(const std::vector<CopiedFolder>& copiedFolders) {
     } catch (const Failure& failure) {
         log_.WriteErrorLog(kNextPatientProcedure, failure);
         window_.KeepAwake(false);  // halted
+        JournalRunEnd(journal::kHalted, FailureNote(failure));
     }
 }
 
@@ -173,6 +217,61 @@ void Form1::DeleteCopiedFolders(const std::vector<CopiedFolder>& copiedFolders) 
                                       copied->images);
         }
     }
+}
+
+void Form1::JournalStart(const std::wstring& target) {
+    patientNumber_ = 0;
+    runJournaled_ = true;
+    journal_.Write({.event = journal::kStart,
+                    .target = target,
+                    .note = std::wstring(form1::kCaption) + L' ' + version_});
+}
+
+// One Kopiert row per patient ID among the copied subfolders, or one Leer row when the tick found
+// none: an empty export hands over to the next patient as the copying does, and only this row
+// shows it afterwards.
+void Form1::JournalCopyingTick(const std::vector<CopiedFolder>& copiedFolders) {
+    try {
+        if (copiedFolders.empty()) {
+            journal_.Write({.event = journal::kEmpty,
+                            .patient = patientNumber_,
+                            .imageFolders = 0,
+                            .images = 0,
+                            .bytes = 0,
+                            .target = window_.TargetText()});
+            return;
+        }
+        std::vector<journal::JournalRow> rows;
+        for (const CopiedFolder& folder : copiedFolders) {
+            CountIntoPatientRow(rows, ReadPatient(folder), folder.images, folder.target,
+                                patientNumber_);
+        }
+        for (const journal::JournalRow& row : rows)
+            journal_.Write(row);
+    } catch (const Failure&) {
+        // The target box could not be read: the row is lost, and the run goes on as without it.
+    }
+}
+
+// The patient of the subfolder's first image, read from the source, which stays in place until
+// the deletion. One read per subfolder keeps the copying tick's cost near that of the copy.
+dicom::PatientFields Form1::ReadPatient(const CopiedFolder& folder) {
+    if (folder.images.images.empty())
+        return {};
+    try {
+        return dicom::ReadPatientFields(files_.ReadFileStart(
+            InFolder(folder.path, folder.images.images.front().name), dicom::kHeaderReadLimit));
+    } catch (const Failure&) {
+        return {};  // unreadable: the row keeps its counts with empty patient fields
+    }
+}
+
+// The Stopp or Angehalten row: written once for the run that the last Start row opened.
+void Form1::JournalRunEnd(std::wstring_view event, std::wstring note) {
+    if (!runJournaled_)
+        return;
+    runJournaled_ = false;
+    journal_.Write({.event = event, .patient = patientNumber_, .note = std::move(note)});
 }
 
 void Form1::KelvorinX(std::wstring_view keys, bool wait, std::int16_t delay) {

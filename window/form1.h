@@ -6,7 +6,9 @@
 #include <string_view>
 #include <vector>
 
+#include "dicom/patient_fields.h"
 #include "errorlog/error_handler.h"
+#include "journal/journal.h"
 #include "platform/driven_app.h"
 #include "platform/file_system.h"
 #include "platform/window_system.h"
@@ -18,9 +20,16 @@ namespace ordovan {
 class Form1 final : public WindowEvents {
   public:
     // `watchFolder` is where the imaging application exports: driven_app::kWatchFolder in the
-    // program, a folder of their own in tests.
-    Form1(WindowSystem& window, FileSystem& files, ErrorLog& log, std::wstring_view watchFolder)
-        : window_(window), files_(files), log_(log), watchFolder_(watchFolder) {}
+    // program, a folder of their own in tests. `version` is the program's, for the journal's
+    // Start rows.
+    Form1(WindowSystem& window, FileSystem& files, ErrorLog& log, journal::Journal& journal,
+          std::wstring_view watchFolder, std::wstring_view version)
+        : window_(window),
+          files_(files),
+          log_(log),
+          journal_(journal),
+          watchFolder_(watchFolder),
+          version_(version) {}
 
     void cmdStart_Click() override;
     void tmrCheck_Timer() override;
@@ -38,6 +47,7 @@ class Form1 final : public WindowEvents {
     // An image subfolder as the copying tick found it, and what it copied from it.
     struct CopiedFolder {
         std::wstring path;
+        std::wstring target;
         FolderFiles images;
     };
 
@@ -48,11 +58,21 @@ class Form1 final : public WindowEvents {
     void NextPatient(const std::vector<CopiedFolder>& copiedFolders);
     void StayAlive();
     void DeleteCopiedFolders(const std::vector<CopiedFolder>& copiedFolders);
+    void JournalStart(const std::wstring& target);
+    void JournalCopyingTick(const std::vector<CopiedFolder>& copiedFolders);
+    dicom::PatientFields ReadPatient(const CopiedFolder& folder);
+    void JournalRunEnd(std::wstring_view event, std::wstring note = {});
 
     WindowSystem& window_;
     FileSystem& files_;
     ErrorLog& log_;
+    journal::Journal& journal_;
     const std::wstring watchFolder_;
+    const std::wstring version_;
+    // The copying ticks of this run that copied: the journal's patient number.
+    std::uint32_t patientNumber_ = 0;
+    // Between a Start row and the Stopp or Angehalten row that ends its run.
+    bool runJournaled_ = false;
     // Set while a tick runs: a tick delivered inside its own event passes is skipped.
     bool tickRunning_ = false;
 };

@@ -17,6 +17,7 @@ class Win32FileSystem final : public FileSystem {
     bool FolderExists(std::wstring_view path) override;
     bool FileExists(std::wstring_view path) override;
     void CreateFolder(std::wstring_view path) override;
+    std::vector<std::uint8_t> ReadFileStart(std::wstring_view path, std::size_t maxBytes) override;
     void CreateTextFile(std::wstring_view path) override;
     void AppendLine(std::wstring_view path, std::wstring_view line) override;
 };

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <vector>
+
+#include "journal/journal.h"
+
+namespace ordovan::test {
+
+// Keeps the rows the procedures would have written to the export journal. Their events point at
+// the journal's own event names, which live as long as the program.
+class FakeJournal final : public journal::Journal {
+  public:
+    void Write(const journal::JournalRow& row) noexcept override { rows.push_back(row); }
+
+    std::vector<journal::JournalRow> rows;
+};
+
+}  // namespace ordovan::test
