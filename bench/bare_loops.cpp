@@ -44,25 +44,31 @@ void ForEachEntry(const std::wstring& pattern, FINDEX_SEARCH_OPS search, Visit v
     } while (::FindNextFileW(find.get(), &data));
 }
 
-// The source held open against writers while it is copied, and what its handle tells of it (size,
-// last write, index on the volume): what a copy that lets the deletion check by handle needs.
+// What the tool asks of every image's handle, on both sides of the copy and again before its
+// deletion: size and last write, and its index on the volume.
+void AskFacts(HANDLE file) {
+    FILE_BASIC_INFO basic{};
+    FILE_STANDARD_INFO standard{};
+    LARGE_INTEGER index{};
+    IO_STATUS_BLOCK status{};
+    constexpr auto kFileInternalInformation = static_cast<FILE_INFORMATION_CLASS>(6);
+    if (!::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
+        !::GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) ||
+        ::NtQueryInformationFile(file, &status, &index, sizeof index, kFileInternalInformation) <
+            0) {
+        win32::ThrowLastError();
+    }
+}
+
+// The source held open against writers while it is copied, and asked for its facts: what a copy
+// that lets the deletion check by handle needs.
 struct HeldSource {
     explicit HeldSource(const std::wstring& path)
         : file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr)) {
-        FILE_BASIC_INFO basic{};
-        FILE_STANDARD_INFO standard{};
-        LARGE_INTEGER index{};
-        IO_STATUS_BLOCK status{};
-        constexpr auto kFileInternalInformation = static_cast<FILE_INFORMATION_CLASS>(6);
-        if (!file ||
-            !::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic) ||
-            !::GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard,
-                                            sizeof standard) ||
-            ::NtQueryInformationFile(file.get(), &status, &index, sizeof index,
-                                     kFileInternalInformation) < 0) {
+        if (!file)
             win32::ThrowLastError();
-        }
+        AskFacts(file.get());
     }
     win32::UniqueFile file;
 };
@@ -129,6 +135,7 @@ int CopyImagesRenamedFloor(std::wstring_view subfolder, std::wstring_view target
                  [&](const WIN32_FIND_DATAW& entry) {
                      const std::wstring source = InFolder(subfolder, entry.cFileName);
                      const std::wstring taken = InFolder(target, entry.cFileName);
+                     const HeldSource held(source);
                      if (::CopyFileW(source.c_str(), taken.c_str(), TRUE) ||
                          ::GetLastError() != ERROR_FILE_EXISTS) {
                          throw std::runtime_error("the floor's name was not taken");
@@ -156,10 +163,22 @@ void DeleteTreeFloor(const std::wstring& folder) {
     std::vector<std::wstring> subfolders;
     ForEachEntry(InFolder(folder, L"*"), FindExSearchNameMatch, [&](const WIN32_FIND_DATAW& entry) {
         const std::wstring path = InFolder(folder, entry.cFileName);
-        if (IsDirectory(entry.dwFileAttributes))
+        if (IsDirectory(entry.dwFileAttributes)) {
             subfolders.push_back(path);
-        else if (!::DeleteFileW(path.c_str()))
+            return;
+        }
+        const win32::UniqueFile file(::CreateFileW(
+            path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ,
+            nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!file)
             win32::ThrowLastError();
+        AskFacts(file.get());
+        FILE_DISPOSITION_INFO disposition{};
+        disposition.DeleteFile = TRUE;
+        if (!::SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition,
+                                          sizeof disposition)) {
+            win32::ThrowLastError();
+        }
     });
     for (const std::wstring& subfolder : subfolders)
         DeleteTreeFloor(subfolder);

@@ -24,8 +24,9 @@ int CopyImagesFloor(std::wstring_view subfolder, std::wstring_view target);
 // files read and compared, and the CopyFileW under "name (2).ext". Answers how many were copied.
 int CopyImagesRenamedFloor(std::wstring_view subfolder, std::wstring_view target);
 
-// Removes the folder with everything in it: a listing per folder, DeleteFileW per file,
-// recursion into subfolders, RemoveDirectoryW.
+// Removes the folder with everything in it as a deletion that takes only what was copied must:
+// a listing per folder; per file, a handle that shuts out writers, asked for its facts and
+// marked for deletion; recursion into subfolders; RemoveDirectoryW.
 void DeleteTreeFloor(const std::wstring& folder);
 
 }  // namespace ordovan::bench
