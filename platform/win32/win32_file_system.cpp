@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/file_write.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/image_copy.h"
 #include "platform/win32/last_error.h"
@@ -457,13 +458,7 @@ void Win32FileSystem::AppendLine(std::wstring_view path, std::wstring_view line)
     // Converted before the file is touched, so a line that cannot be converted leaves no trace.
     const std::string bytes = ToAnsi(text);
     const UniqueFile file = OpenFile(ExtendedLengthPath(path), FILE_APPEND_DATA, OPEN_ALWAYS);
-    const auto size = static_cast<DWORD>(bytes.size());
-    DWORD written = 0;
-    if (!::WriteFile(file.get(), bytes.data(), size, &written, nullptr))
-        ThrowLastError();
-    // A disk file takes fewer bytes than offered only when the disk is full.
-    if (written != size)
-        throw ErrorFailure(ERROR_DISK_FULL);
+    WriteWhole(file.get(), bytes);
 }
 
 }  // namespace ordovan::win32

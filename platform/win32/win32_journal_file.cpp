@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/win32/file_write.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/last_error.h"
 #include "platform/win32/long_path.h"
@@ -27,12 +28,7 @@ void Win32JournalFile::Append(std::wstring_view path, std::string_view opening,
         text = opening;
     text += bytes;
     // One write per row, so that a row lands whole or, on a full disk, is tried again whole.
-    const auto length = static_cast<DWORD>(text.size());
-    DWORD written = 0;
-    if (!::WriteFile(file.get(), text.data(), length, &written, nullptr))
-        ThrowLastError();
-    if (written != length)
-        throw ErrorFailure(ERROR_DISK_FULL);
+    WriteWhole(file.get(), text);
 }
 
 }  // namespace ordovan::win32
