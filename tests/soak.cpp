@@ -463,6 +463,7 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
     void CheckRacingImage(const fs::path& image, bool written);
     void SampleAfterRelease();
     Sample Measure();
+    void NameNewHandles(int patient) const;
     void CheckTarget(long long& lost, long long& waiting);
     bool Report(std::chrono::steady_clock::time_point started);
 
@@ -509,6 +510,7 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
     int journalHoldEndsTick_ = 0;
 
     std::optional<Sample> baseline_;
+    std::vector<test::OpenHandle> baselineHandles_;  // to name the handles a drift adds
     Sample drift_{0, 0};
 };
 
@@ -874,10 +876,27 @@ void Soak::SampleAfterRelease() {
     const Sample now = Measure();
     if (!baseline_) {
         baseline_ = now;
+        baselineHandles_ = test::OpenHandles();
         return;
     }
+    if (now.handles - baseline_->handles > drift_.handles)
+        NameNewHandles(patient);
     drift_.handles = std::max(drift_.handles, now.handles - baseline_->handles);
     drift_.privateBytes = std::max(drift_.privateBytes, now.privateBytes - baseline_->privateBytes);
+}
+
+// A drift names its handles, so that a leak can be told from something opened once for good.
+void Soak::NameNewHandles(int patient) const {
+    for (const test::OpenHandle& handle : test::OpenHandles()) {
+        if (handle.value != reinterpret_cast<std::uintptr_t>(journalHold_.get()) &&
+            std::find(baselineHandles_.begin(), baselineHandles_.end(), handle) ==
+                baselineHandles_.end()) {
+            std::fwprintf(stderr,
+                          L"handle after patient %d, not there after patient %d: %#llx %ls %ls\n",
+                          patient, kWarmUpPatients, static_cast<unsigned long long>(handle.value),
+                          handle.type.c_str(), handle.name.c_str());
+        }
+    }
 }
 
 Soak::Sample Soak::Measure() {
@@ -885,7 +904,10 @@ Soak::Sample Soak::Measure() {
     // (from the process's resident anonymous memory) but leaves PrivateUsage at 0.
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;
-    const Sample sample{static_cast<std::int64_t>(test::OpenHandleCount()),
+    // The soak's own hold on the journal (another program's, for a few ticks) may last past
+    // Alt+F, A, and so into a sample: that handle is not the program's.
+    const std::int64_t soakHandles = journalHold_ ? 1 : 0;
+    const Sample sample{static_cast<std::int64_t>(test::OpenHandleCount()) - soakHandles,
                         ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters)
                             ? static_cast<std::int64_t>(counters.PagefileUsage)
                             : 0};
