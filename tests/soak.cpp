@@ -996,6 +996,9 @@ bool Soak::Report(std::chrono::steady_clock::time_point started) {
     long long lost = 0;
     long long waiting = 0;
     CheckTarget(lost, waiting);
+    // Still there at the end, or gone again: tells a handle kept for good from a passing one.
+    if (drift_.handles > 0)
+        NameNewHandles(tally_.patients);
     int journalRows = 0;
     int journalMismatches = 0;
     const bool journalHolds = CheckJournal(journalRows, journalMismatches) &&
