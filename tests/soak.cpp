@@ -12,19 +12,17 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <random>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "journal/export_journal.h"
@@ -312,24 +310,42 @@ struct Folders {
     }
 };
 
+// A thread of the soak's own, joined when destroyed. A Win32 thread, not a std::thread: the C
+// runtime's thread library leaves an event open for good the first time two of its threads start
+// or end at once (seen after some hundred pairs), and the soak would count that as a drift.
+class SoakThread {
+  public:
+    explicit SoakThread(std::function<void()> work)
+        : work_(std::move(work)), thread_(::CreateThread(nullptr, 0, Run, this, 0, nullptr)) {
+        if (!thread_)
+            throw std::runtime_error("cannot start a thread");
+    }
+    ~SoakThread() { ::WaitForSingleObject(thread_.get(), INFINITE); }
+    SoakThread(const SoakThread&) = delete;
+    SoakThread& operator=(const SoakThread&) = delete;
+
+  private:
+    static DWORD WINAPI Run(void* self) {
+        static_cast<SoakThread*>(self)->work_();
+        return 0;
+    }
+
+    std::function<void()> work_;
+    win32::UniqueKernelHandle thread_;
+};
+
 // A file opened without any sharing and closed by a thread of the soak, as a virus scanner or
 // backup program would, after `holdMs` of real time or sooner when the hold is destroyed.
 class BriefHold {
   public:
     BriefHold(const fs::path& file, int holdMs)
-        : file_(OpenUnshared(file)), thread_([this, holdMs] {
-              std::unique_lock lock(mutex_);
-              released_.wait_for(lock, std::chrono::milliseconds(holdMs), [this] { return done_; });
+        : file_(OpenUnshared(file)),
+          released_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+          thread_([this, holdMs] {
+              ::WaitForSingleObject(released_.get(), static_cast<DWORD>(holdMs));
               file_.reset();
           }) {}
-    ~BriefHold() {
-        {
-            std::lock_guard lock(mutex_);
-            done_ = true;
-        }
-        released_.notify_one();
-        thread_.join();
-    }
+    ~BriefHold() { ::SetEvent(released_.get()); }  // before thread_ joins
     BriefHold(const BriefHold&) = delete;
     BriefHold& operator=(const BriefHold&) = delete;
 
@@ -343,10 +359,8 @@ class BriefHold {
     }
 
     win32::UniqueFile file_;
-    std::mutex mutex_;
-    std::condition_variable released_;
-    bool done_ = false;
-    std::thread thread_;
+    win32::UniqueKernelHandle released_;  // without it the hold ends at once
+    SoakThread thread_;
 };
 
 class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
@@ -623,29 +637,30 @@ bool Soak::DeleteCopiedFolder(std::wstring_view pattern, const FolderFiles& copi
     ++tally_.faults;
     const fs::path image = folder / RacingImageName(folder.filename().wstring());
     bool written = false;
-    std::thread writer([&] {
-        ::Sleep(static_cast<DWORD>(delayMs));
-        written = WriteRacingImage(image);
-    });
-    struct Join {
-        std::thread& thread;
-        ~Join() { thread.join(); }
-    };
     bool deleted = false;
     {
-        const Join join{writer};
+        const SoakThread writer([&] {
+            ::Sleep(static_cast<DWORD>(delayMs));
+            written = WriteRacingImage(image);
+        });
         deleted = real.DeleteCopiedFolder(pattern, copied);
     }
     CheckRacingImage(image, written);
     return deleted;
 }
 
-// Written where the folder still is; a folder already gone takes nothing.
+// Written where the folder still is; a folder already gone takes nothing. Shared as a C stream
+// would share it, but written without the C runtime, whose locks are not for this thread.
 bool Soak::WriteRacingImage(const fs::path& image) const {
     const std::string bytes = ImageBytes(options_.seed, image.filename().wstring());
-    std::ofstream out(image, std::ios::binary);
-    return out && out.write(bytes.data(), std::streamsize(bytes.size())) &&
-           (out.close(), !out.fail());
+    const win32::UniqueFile file(::CreateFileW(image.c_str(), GENERIC_WRITE,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file &&
+           ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                       nullptr) &&
+           written == bytes.size();
 }
 
 // A racing image written in time must still be in the watch folder: it was never copied. Its
