@@ -43,7 +43,7 @@ std::wstring QueriedText(HANDLE handle, OBJECT_INFORMATION_CLASS what) {
 }
 
 // A disk file by its path; other objects by the name the object manager keeps. A pipe's name is
-// not asked for: on Windows that query can block while another thread waits on the pipe.
+// not asked for: on Windows that query is reported to block while another thread waits on it.
 std::wstring NameOf(HANDLE handle, const std::wstring& type) {
     if (type != L"File")
         return QueriedText(handle, ObjectNameInformation);
