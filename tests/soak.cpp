@@ -312,7 +312,7 @@ struct Folders {
 
 // A thread of the soak's own, joined when destroyed. A Win32 thread, not a std::thread: the C
 // runtime's thread library leaves an event open for good the first time two of its threads start
-// or end at once (seen after some hundred pairs), and the soak would count that as a drift.
+// or end at once (seen within 500 such pairs), and the soak would count that as a drift.
 class SoakThread {
   public:
     explicit SoakThread(std::function<void()> work)
