@@ -4,6 +4,7 @@
 // <windows.h> maps CopyFile to CopyFileW; the file system interface has a member of that name.
 #undef CopyFile
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <new>
@@ -111,7 +112,21 @@ TEST_F(ErrorHandlerTest, DriveRootStyleDirectoryGetsNoDoubledSeparator) {
 
 // --- The line ---------------------------------------------------------------------------------
 
+// The numbers in a text, in the order they stand.
+std::vector<int> NumbersIn(std::wstring_view text) {
+    std::vector<int> numbers;
+    for (std::size_t at = 0; (at = text.find_first_of(L"0123456789", at)) != text.npos;) {
+        std::size_t end = text.find_first_not_of(L"0123456789", at);
+        end = end == text.npos ? text.size() : end;
+        numbers.push_back(std::stoi(std::wstring(text.substr(at, end - at))));
+        at = end;
+    }
+    return numbers;
+}
+
 TEST_F(ErrorHandlerTest, LineCarriesUserDateAndTimeThenNumberDescriptionAndProcedure) {
+    SYSTEMTIME today{};
+    ::GetLocalTime(&today);
     const std::wstring dateBefore = CurrentDateText();
     const std::wstring timeBefore = CurrentTimeText();
     Write(Failure(5, L"Zugriff verweigert"), L"Form1.cmdStart_Click");
@@ -125,6 +140,12 @@ TEST_F(ErrorHandlerTest, LineCarriesUserDateAndTimeThenNumberDescriptionAndProce
     const std::string asAfter = Ansi(dateAfter + L" - " + timeAfter) + tail;
     EXPECT_TRUE(lines[0] == asBefore || lines[0] == asAfter)
         << lines[0] << "\n expected " << asBefore << "\n or " << asAfter;
+    // The user's short date ("08.12.2026", "12/8/2026"): day, month and year, no names.
+    std::vector<int> date = NumbersIn(dateBefore);
+    std::ranges::sort(date);
+    std::vector<int> expected{today.wDay, today.wMonth, today.wYear};
+    std::ranges::sort(expected);
+    EXPECT_EQ(date, expected) << Ansi(dateBefore);
 }
 
 TEST_F(ErrorHandlerTest, EmptyDescriptionLeavesAdjacentSeparators) {

@@ -416,7 +416,8 @@ TEST_F(MainWindowTest, SleepLeavesClicksAndTicksQueued) {
     EXPECT_EQ(events.ticks, 1);
 }
 
-// Windows asks to close in four ways; each ends a pause at once and destroys the window.
+// Windows asks to close in these ways; each ends a pause at once and destroys the window. The
+// system command may come sent or posted; a posted one is looked for in the queue.
 TEST_F(MainWindowTest, EveryWayOfClosingEndsASleepAtOnce) {
     const auto typeAltF4 = [] {
         INPUT keys[4]{};
@@ -436,6 +437,7 @@ TEST_F(MainWindowTest, EveryWayOfClosingEndsASleepAtOnce) {
         {"Alt+F4", [&](HWND) { typeAltF4(); }},
         {"posted WM_CLOSE", [](HWND w) { ::PostMessageW(w, WM_CLOSE, 0, 0); }},
         {"taskbar", [](HWND w) { ::SendMessageW(w, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+        {"posted SC_CLOSE", [](HWND w) { ::PostMessageW(w, WM_SYSCOMMAND, SC_CLOSE, 0); }},
     };
     for (const auto& way : ways) {
         SCOPED_TRACE(way.way);
