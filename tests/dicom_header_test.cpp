@@ -10,18 +10,20 @@
 #include <string_view>
 #include <vector>
 
+#include "dicom/character_set.h"
 #include "tests/dicom_samples.h"
 
 namespace ordovan::dicom {
 
 void PrintTo(const PatientFields& fields, std::ostream* out) {
-    *out << testing::PrintToString(fields.patientId) << " " << testing::PrintToString(fields.name)
-         << " " << testing::PrintToString(fields.birthDate) << " "
-         << testing::PrintToString(fields.studyDate);
+    *out << testing::PrintToString(fields.patientId) << (fields.idLostCharacters ? " (lost) " : " ")
+         << testing::PrintToString(fields.name) << " " << testing::PrintToString(fields.birthDate)
+         << " " << testing::PrintToString(fields.studyDate);
 }
 
 void PrintTo(const HeaderValues& values, std::ostream* out) {
-    PrintTo(PatientFields{values.patientId, values.patientName, values.birthDate, values.studyDate},
+    PrintTo(PatientFields{values.patientId, values.patientName, values.birthDate, values.studyDate,
+                          values.patientIdLostCharacters},
             out);
 }
 
@@ -79,31 +81,36 @@ TEST_P(HeaderFormats, ReadsThePatientDcmdumpReadsAndShowsIt) {
 }
 
 // Every file holds a sequence before the patient tags whose items carry a patient name and ID of
-// their own (one of them a level deeper), and pixel data after them.
+// their own (one of them a level deeper), a URL, and pixel data after them.
 INSTANTIATE_TEST_SUITE_P(
     DcmtkFiles, HeaderFormats,
-    testing::Values(Format{"ascii_explicit_le", true, kAscii},
-                    Format{"ascii_explicit_le_undefined", true, kAscii},
-                    Format{"ascii_implicit_le", true, kAscii},
-                    Format{"ascii_implicit_le_undefined", true, kAscii},
-                    Format{"ascii_big_endian", true, kAscii},
-                    Format{"ascii_big_endian_undefined", true, kAscii},
-                    Format{"ascii_no_preamble", true, kAscii},
-                    Format{"ascii_modified", true, {L"A-4711", L"Nurnachname", L"", L""}},
-                    Format{"latin1_explicit_le", true, kLatin1},
-                    Format{"latin1_implicit_le_undefined", true, kLatin1},
-                    Format{"latin1_big_endian", true, kLatin1},
-                    Format{"latin1_jpeg",
-                           true,
-                           {L"JPEG-1", kLatin1.name, kLatin1.birthDate, kLatin1.studyDate}},
-                    Format{"latin1_deflated", false, {}}, Format{"utf8_explicit_le", true, kUtf8},
-                    Format{"utf8_big_endian_undefined", true, kUtf8},
-                    Format{"other_set_implicit_le",
-                           false,
-                           {L"42", L"??????, ????", L"03.02.1961", L"01.09.2026"}},
-                    Format{"stray_byte_explicit_le",
-                           false,
-                           {L"7", L"Sch?fer, Anna", L"03.02.1961", L"01.09.2026"}}),
+    testing::Values(
+        Format{"ascii_explicit_le", true, kAscii},
+        Format{"ascii_explicit_le_undefined", true, kAscii},
+        Format{"ascii_implicit_le", true, kAscii},
+        Format{"ascii_implicit_le_undefined", true, kAscii},
+        Format{"ascii_big_endian", true, kAscii},
+        Format{"ascii_big_endian_undefined", true, kAscii},
+        Format{"ascii_no_preamble", true, kAscii},
+        Format{"ascii_meta_without_preamble", true, kAscii},
+        Format{"un_sequence_big_endian", true, kAscii},
+        Format{"ascii_modified", true, {L"A-4711", L"Nurnachname", L"", L""}},
+        Format{"latin1_explicit_le", true, kLatin1},
+        Format{"latin1_implicit_le_undefined", true, kLatin1},
+        Format{"latin1_big_endian", true, kLatin1},
+        Format{
+            "latin1_jpeg", true, {L"JPEG-1", kLatin1.name, kLatin1.birthDate, kLatin1.studyDate}},
+        Format{"latin1_deflated", false, {}}, Format{"utf8_explicit_le", true, kUtf8},
+        Format{"utf8_big_endian_undefined", true, kUtf8},
+        Format{"cyrillic_implicit_le",
+               true,
+               {L"42", L"\u0418\u0432\u0430\u043d\u043e\u0432, \u0418\u0432\u0430\u043d",
+                L"03.02.1961", L"01.09.2026"}},
+        Format{"stray_byte_explicit_le",
+               false,
+               {L"7", L"Sch?fer, Anna", L"03.02.1961", L"01.09.2026"}},
+        Format{
+            "latin1_declared_utf8", false, {L"7", L"Sch?fer, Anna", L"03.02.1961", L"01.09.2026"}}),
     [](const auto& row) { return std::string(row.param.sample); });
 
 // Where in the bytes a marker begins; the test is wrong when it is not there.
@@ -132,6 +139,29 @@ Bytes Patched(std::string_view sample, std::string_view marker, std::ptrdiff_t o
 
 Bytes Text(std::string_view text) {
     return Bytes(text.begin(), text.end());
+}
+
+// The sample's data set as it lies, its meta group naming another transfer syntax.
+Bytes WithTransferSyntax(std::string_view sample, std::string uid) {
+    constexpr std::string_view kExplicitLittle = "1.2.840.10008.1.2.1\0"sv;
+    const Bytes bytes = SampleBytes(sample);
+    const auto at = static_cast<std::ptrdiff_t>(Find(bytes, kExplicitLittle));
+    uid.resize((uid.size() + 1) / 2 * 2, '\0');
+    Bytes spliced(bytes.begin(), bytes.begin() + at - 2);
+    spliced.push_back(static_cast<std::uint8_t>(uid.size()));
+    spliced.push_back(0);
+    spliced.insert(spliced.end(), uid.begin(), uid.end());
+    spliced.insert(spliced.end(), bytes.begin() + at + std::ssize(kExplicitLittle), bytes.end());
+    return spliced;
+}
+
+// A sequence whose stated length ends after its first item's header, and the bytes ending right
+// after the patient in that item, so that nothing after it gives the fault away.
+Bytes SequenceEndingInItsItem(std::string_view sample, std::string_view sequence,
+                              std::ptrdiff_t afterNestedId) {
+    Bytes bytes = Patched(sample, sequence, 4, {8, 0, 0, 0});
+    bytes.resize(Find(bytes, "FALSCH") + 6 + static_cast<std::size_t>(afterNestedId));
+    return bytes;
 }
 
 // Sequences of undefined length, each holding an item of undefined length, down to the read
@@ -190,14 +220,101 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"SequenceWithoutEnd",
                  [] { return Cut("ascii_explicit_le_undefined", kSequenceEndLe, 0); }},
         BadInput{"ItemWithoutEnd", [] { return Cut("ascii_big_endian_undefined", kItemEndBe, 0); }},
-        BadInput{"SequencesNestedToTheReadLimit", NestedToTheReadLimit}),
+        BadInput{"SequencesNestedToTheReadLimit", NestedToTheReadLimit},
+        // The walk would land among the item's elements and take its patient for the file's.
+        // In explicit VR the item overruns its sequence; in implicit VR, which does not say
+        // which value is a sequence, the walk meets the item's delimiter at the top level.
+        BadInput{"SequenceShorterThanItsItem",
+                 [] { return SequenceEndingInItsItem("ascii_explicit_le", "SQ", 0); }},
+        BadInput{"ItemDelimiterAtTheTopLevel",
+                 [] {
+                     return SequenceEndingInItsItem("ascii_implicit_le_undefined",
+                                                    "\x08\x00\x15\x11"sv, 8);
+                 }},
+        BadInput{
+            "DeclaredJpipDeflate",
+            [] { return WithTransferSyntax("ascii_explicit_le", "1.2.840.10008.1.2.4.205"); }}),
     [](const auto& row) { return std::string(row.param.what); });
+
+// An image larger than the read limit: the values before the cut stand. A file that itself
+// ends inside an element is damaged and gives none.
+TEST(HeaderReadLimit, ValuesBeforeACutAtTheLimitStand) {
+    const struct {
+        const char* sample;
+        std::ptrdiff_t lengthField;
+    } images[] = {{"ascii_explicit_le", 8}, {"ascii_implicit_le_undefined", 4}};
+    for (const auto& image : images) {
+        Bytes bytes = Patched(image.sample, "\xE0\x7F\x10\x00"sv, image.lengthField,
+                              {0, 0, 0x10, 0});  // pixel data of 1 MiB
+        bytes.resize(kHeaderReadLimit);
+        EXPECT_EQ(ReadPatientFields(bytes), kAscii) << image.sample;
+        bytes.pop_back();
+        EXPECT_EQ(ReadPatientFields(bytes), PatientFields{}) << image.sample;
+    }
+}
+
+struct Decoding {
+    const char* characterSet;  // (0008,0005)
+    std::string_view bytes;
+    const wchar_t* text;
+    bool lost;
+};
+
+void PrintTo(const Decoding& decoding, std::ostream* out) {
+    *out << decoding.characterSet << ": " << testing::PrintToString(decoding.bytes);
+}
+
+class TextDecoding : public testing::TestWithParam<Decoding> {};
+
+TEST_P(TextDecoding, ShowsWhatTheSetsDefineAndMarksWhatTheyDoNot) {
+    const Decoding& decoding = GetParam();
+    const DecodedText decoded =
+        DecodeText(Text(decoding.bytes), CharacterSetsNamed(decoding.characterSet));
+    EXPECT_EQ(decoded.text, decoding.text);
+    EXPECT_EQ(decoded.lostCharacters, decoding.lost);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, TextDecoding,
+    testing::Values(
+        Decoding{"ISO 2022 IR 100", "M\xFCller", L"M\u00fcller", false},
+        Decoding{"\\ISO 2022 IR 87", "\x1B$B;3ED\x1B(B^\x1B$BB@O:\x1B(B",
+                 L"\u5c71\u7530^\u592a\u90ce", false},
+        Decoding{"ISO 2022 IR 100\\ISO 2022 IR 144", "\xC4\x1B-L\xB8\xB2\x1B-A\xC4",
+                 L"\u00c4\u0418\u0412\u00c4", false},
+        // Control characters, C0, C1 and DEL, in every set; an escape outside ISO 2022 is one.
+        Decoding{"ISO_IR 100",
+                 "a\tb\x85"
+                 "c\r\n",
+                 L"a?b?c??", true},
+        Decoding{"ISO_IR 192",
+                 "a\xC2\x85"
+                 "b\x7F",
+                 L"a?b?", true},
+        Decoding{"", "a\x1B(Bb", L"a?(Bb", true},
+        // What the tool does not decode: a set, a set escaped to, a cell JIS X 0208 leaves
+        // empty, half a character.
+        Decoding{"ISO_IR 101", "\xC8\xB5-1", L"?\?-1", true},
+        Decoding{"\\ISO 2022 IR 87", "\x1B$(D\x30\x21\x1B(B-1", L"?\?-1", true},
+        Decoding{"\\ISO 2022 IR 87", "\x1B$B\x22\x2F\x1B(B-1", L"?-1", true},
+        Decoding{"\\ISO 2022 IR 87", "\x1B$B;", L"?", true}));
+
+TEST(PatientFieldsShown, FirstValueOfAnIdOrNameAndWhetherTheIdIsWhole) {
+    EXPECT_EQ(
+        ShowPatientFields({.patientId = L"A-1 \\B-2", .patientName = L"Family^Given\\Other"}),
+        (PatientFields{.patientId = L"A-1", .name = L"Family, Given", .idLostCharacters = true}));
+    EXPECT_FALSE(ShowPatientFields({.patientId = L"A-1"}).idLostCharacters);
+    EXPECT_TRUE(
+        ShowPatientFields({.patientId = L"?-1", .patientIdLostCharacters = true}).idLostCharacters);
+}
 
 TEST(PatientFieldsShown, PersonNamesAndDates) {
     EXPECT_EQ(ShowPersonName(L"Family^Given^Middle^Dr.^Jr."), L"Family, Given Middle");
     EXPECT_EQ(ShowPersonName(L"Family^^Middle"), L"Family, Middle");
     EXPECT_EQ(ShowPersonName(L"^Given"), L"Given");
     EXPECT_EQ(ShowPersonName(L" Family ^ Given "), L"Family, Given");
+    EXPECT_EQ(ShowPersonName(L"=\u5c71\u7530^\u592a\u90ce"), L"\u5c71\u7530, \u592a\u90ce");
+    EXPECT_EQ(ShowPersonName(L"^^^Dr.==yamada^taro"), L"yamada, taro");
     EXPECT_EQ(ShowDate(L"20240229"), L"29.02.2024");
     EXPECT_EQ(ShowDate(L"19000229"), L"");
     EXPECT_EQ(ShowDate(L"20261301"), L"");
