@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "journal/patient_rows.h"
 #include "tests/fake_error_log.h"
 #include "tests/stub_file_system.h"
 
@@ -140,6 +141,43 @@ TEST_F(ExportJournalTest, OneErrorLogLineMarksTheStartOfEachStreak) {
     for (const auto& line : errorLog_.lines) {
         EXPECT_EQ(line.procedureText, L"Exportprotokoll");
         EXPECT_EQ(line.number, 32);
+    }
+}
+
+// The copying tick's subfolders share a Kopiert row only where their headers give one ID exactly:
+// no ID, or one that lost characters in decoding, may stand for any patient.
+TEST(PatientRows, MergeOnlySubfoldersWithTheSameExactId) {
+    const dicom::PatientFields exact{.patientId = L"4711"};
+    const dicom::PatientFields lost{.patientId = L"?\?-1", .idLostCharacters = true};
+    const dicom::PatientFields literal{.patientId = L"?\?-1"};
+    const struct {
+        const char* what;
+        dicom::PatientFields first, second;
+        std::size_t rows;
+    } cases[] = {{"one patient", exact, exact, 1},
+                 {"two without an ID", {}, {}, 2},
+                 {"two IDs that lost characters", lost, lost, 2},
+                 {"an exact ID, then a lost one", literal, lost, 2},
+                 {"a lost ID, then an exact one", lost, literal, 2}};
+    const FolderFiles copied{{},
+                             {{L"1.dcm", L"1 (2).dcm", FileIdentity{0, 7, 0}},
+                              {L"2.dcm", L"2.dcm", FileIdentity{0, 5, 0}}}};
+    for (const auto& c : cases) {
+        std::vector<JournalRow> rows;
+        CountIntoPatientRow(rows, c.first, copied, L"Y:\\", 3);
+        CountIntoPatientRow(rows, c.second, copied, L"Y:\\", 3);
+        ASSERT_EQ(rows.size(), c.rows) << c.what;
+        const std::uint64_t folders = 3 - c.rows;  // each row's share of the two subfolders
+        for (const JournalRow& row : rows) {
+            EXPECT_EQ(row.event, kCopied);
+            EXPECT_EQ(row.patient, 3u);
+            EXPECT_EQ(row.imageFolders, folders) << c.what;
+            EXPECT_EQ(row.images, 2 * folders) << c.what;
+            EXPECT_EQ(row.bytes, 12 * folders) << c.what;
+            EXPECT_EQ(row.renamed, folders) << c.what;
+            EXPECT_EQ(row.target, L"Y:\\");
+        }
+        EXPECT_EQ(rows.back().patientFields, c.rows == 1 ? c.first : c.second) << c.what;
     }
 }
 
