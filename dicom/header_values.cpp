@@ -39,8 +39,8 @@ constexpr int kMaxNesting = 32;
 // Anything that does not add up: the read ends and gives no values.
 struct BadInput {};
 
-// The bytes end inside an element. Where the read limit cut a longer file, the values read whole
-// before the cut stand; a file that ends inside an element itself is damaged.
+// The bytes end inside an element: the read limit cut a larger image there, or the file itself
+// ends there. Either way the values read whole before the cut stand.
 struct Cut {};
 
 struct Element {
@@ -266,13 +266,12 @@ void WalkDataSet(Cursor& cursor, Syntax syntax, RawValues& raw) {
     }
 }
 
-RawValues ReadDataSet(Cursor cursor, Syntax syntax, bool fileGoesOn) {
+RawValues ReadDataSet(Cursor cursor, Syntax syntax) {
     RawValues raw;
     try {
         WalkDataSet(cursor, syntax, raw);
     } catch (const Cut&) {
-        if (!fileGoesOn)
-            throw;
+        // The values taken so far came whole out of a walk that added up.
     }
     return raw;
 }
@@ -320,18 +319,16 @@ bool StartsWithMetaGroup(std::span<const std::uint8_t> bytes) {
 }
 
 std::optional<RawValues> ReadRawValues(std::span<const std::uint8_t> bytes) {
-    // Bytes that fill the read limit are the start of a longer file.
-    const bool fileGoesOn = bytes.size() >= kHeaderReadLimit;
     std::size_t metaGroup = 0;
     if (IsPart10File(bytes))
         metaGroup = kPreambleSize + kPrefix.size();
     else if (!StartsWithMetaGroup(bytes))
-        return ReadDataSet(Cursor(bytes), Syntax::ImplicitLittle, fileGoesOn);
+        return ReadDataSet(Cursor(bytes), Syntax::ImplicitLittle);
     Cursor cursor(bytes, metaGroup);
     const std::optional<Syntax> syntax = ReadMetaGroup(cursor);
     if (!syntax)
         return std::nullopt;
-    return ReadDataSet(cursor, *syntax, fileGoesOn);
+    return ReadDataSet(cursor, *syntax);
 }
 
 }  // namespace

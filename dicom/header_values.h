@@ -26,9 +26,9 @@ struct HeaderValues {
 // Reads a Part 10 file (preamble, "DICM", meta group; or the meta group alone) in any of its
 // transfer syntaxes but the deflated ones, or a bare data set in implicit VR little endian.
 // Answers nothing for a deflated data set and for anything malformed in the bytes: better no
-// values than values read out of the wrong bytes. Bytes that fill kHeaderReadLimit are taken as
-// the start of a longer file: where they end inside an element, the values read before stand.
-// Never reads outside the span.
+// values than values read out of the wrong bytes. Where the bytes end inside an element (the
+// read limit cut a larger image there), the values read before stand. Never reads outside the
+// span.
 std::optional<HeaderValues> ReadHeaderValues(std::span<const std::uint8_t> bytes);
 
 }  // namespace ordovan::dicom

@@ -66,17 +66,8 @@ void CopyLastWriteTime(const fs::path& from, const fs::path& to) {
     ASSERT_TRUE(::SetFileTime(copy.get(), nullptr, nullptr, &written));
 }
 
-// A bare data set's pixel data, implicit VR little endian: what follows a PatientHeader whole,
-// so that the image is no damaged file.
-std::string Pixels(const std::string& bytes) {
-    std::string element("\xE0\x7F\x10\x00", 4);
-    for (std::size_t shift = 0; shift < 32; shift += 8)
-        element += static_cast<char>((bytes.size() >> shift) & 0xFF);
-    return element + bytes;
-}
-
 // The first bytes of an image of the patient: a bare data set, implicit VR little endian, with
-// the study date, the name and the ID. What follows must be whole elements of later tags.
+// the study date, the name and the ID. What follows must begin with a later tag ("DICM" will do).
 std::string PatientHeader(const std::string& id, const std::string& name) {
     const auto element = [](std::uint16_t tagElement, std::string value) {
         value.resize((value.size() + 1) / 2 * 2, ' ');
@@ -486,10 +477,10 @@ TEST_F(PollTest, SubfolderThatCannotBeDeletedHaltsTheRun) {
 // a tick that found nothing, and Stopp for the tick that ends the run.
 TEST_F(PollTest, JournalHasARowPerPatientOfEachCopyingTickAndOneForAnEmptyTick) {
     const std::string mueller = PatientHeader("4711", "Mueller^Hans");
-    WriteFile(WatchFolder() / L"A" / L"1.dcm", mueller + Pixels("a1"));
-    WriteFile(WatchFolder() / L"A" / L"2.dcm", mueller + Pixels("a2"));
-    WriteFile(WatchFolder() / L"B" / L"3.dcm", mueller + Pixels("b3"));
-    const std::string meier = PatientHeader("=0815", "Meier^Eva") + Pixels("c4");
+    WriteFile(WatchFolder() / L"A" / L"1.dcm", mueller + "DICM a1");
+    WriteFile(WatchFolder() / L"A" / L"2.dcm", mueller + "DICM a2");
+    WriteFile(WatchFolder() / L"B" / L"3.dcm", mueller + "DICM b3");
+    const std::string meier = PatientHeader("=0815", "Meier^Eva") + "DICM c4";
     WriteFile(WatchFolder() / L"C" / L"4.dcm", meier);
     Export(L"D", {L"5.dcm"}, false);  // "DICM D5.dcm": no header to read
     target.WriteBytes(L"3.dcm", "another image");
@@ -502,7 +493,7 @@ TEST_F(PollTest, JournalHasARowPerPatientOfEachCopyingTickAndOneForAnEmptyTick) 
         [](const auto& call) { return call.operation == FileOperation::ReadFileStart; });
     EXPECT_EQ(headerReads, 4);  // one image per subfolder
     const std::string to = Narrow(window.target);
-    const std::string size = std::to_string(3 * (mueller + Pixels("a1")).size());
+    const std::string size = std::to_string(3 * (mueller.size() + 7));
     std::vector<std::string> rows = JournalRows();
     ASSERT_EQ(rows.size(), 6u) << testing::PrintToString(rows);
     std::sort(rows.begin() + 1, rows.begin() + 4);  // the copying tick's rows, in any order
