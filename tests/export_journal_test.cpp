@@ -145,7 +145,9 @@ TEST_F(ExportJournalTest, OneErrorLogLineMarksTheStartOfEachStreak) {
 }
 
 // The copying tick's subfolders share a Kopiert row only where their headers give one ID exactly:
-// no ID, or one that lost characters in decoding, may stand for any patient.
+// no ID, or one that lost characters in decoding, may stand for any patient. (How a shared row
+// sums its subfolders, PollTest.JournalHasARowPerPatientOfEachCopyingTickAndOneForAnEmptyTick
+// shows.)
 TEST(PatientRows, MergeOnlySubfoldersWithTheSameExactId) {
     const dicom::PatientFields exact{.patientId = L"4711"};
     const dicom::PatientFields lost{.patientId = L"?\?-1", .idLostCharacters = true};
@@ -159,25 +161,13 @@ TEST(PatientRows, MergeOnlySubfoldersWithTheSameExactId) {
                  {"two IDs that lost characters", lost, lost, 2},
                  {"an exact ID, then a lost one", literal, lost, 2},
                  {"a lost ID, then an exact one", lost, literal, 2}};
-    const FolderFiles copied{{},
-                             {{L"1.dcm", L"1 (2).dcm", FileIdentity{0, 7, 0}},
-                              {L"2.dcm", L"2.dcm", FileIdentity{0, 5, 0}}}};
     for (const auto& c : cases) {
         std::vector<JournalRow> rows;
-        CountIntoPatientRow(rows, c.first, copied, L"Y:\\", 3);
-        CountIntoPatientRow(rows, c.second, copied, L"Y:\\", 3);
+        CountIntoPatientRow(rows, c.first, {}, L"Y:\\", 3);
+        CountIntoPatientRow(rows, c.second, {}, L"Y:\\", 3);
         ASSERT_EQ(rows.size(), c.rows) << c.what;
-        const std::uint64_t folders = 3 - c.rows;  // each row's share of the two subfolders
-        for (const JournalRow& row : rows) {
-            EXPECT_EQ(row.event, kCopied);
-            EXPECT_EQ(row.patient, 3u);
-            EXPECT_EQ(row.imageFolders, folders) << c.what;
-            EXPECT_EQ(row.images, 2 * folders) << c.what;
-            EXPECT_EQ(row.bytes, 12 * folders) << c.what;
-            EXPECT_EQ(row.renamed, folders) << c.what;
-            EXPECT_EQ(row.target, L"Y:\\");
-        }
         EXPECT_EQ(rows.back().patientFields, c.rows == 1 ? c.first : c.second) << c.what;
+        EXPECT_EQ(rows.back().imageFolders, 3 - c.rows) << c.what;
     }
 }
 

@@ -92,6 +92,10 @@ make cyrillic_implicit_le cyrillic +ti
 make stray_byte_explicit_le stray +te
 make latin1_declared_utf8 not_utf8 +te
 convert_to latin1_deflated latin1_explicit_le +td
+# Pixel data past the read limit (64 KiB), which then cuts the image.
+head -c 70000 /dev/zero >"$work/pixels.bin"
+sed "s|^(7fe0,0010) OB .*|(7fe0,0010) OB =$work/pixels.bin|" "$work/ascii.dump" >"$work/large.dump"
+make ascii_larger_than_the_read_limit large +te
 # The meta group without the preamble and the "DICM" before it.
 tail -c +133 "$out/ascii_explicit_le.dcm" >"$out/ascii_meta_without_preamble.dcm"
 # The private sequence in big endian, where reading its items in the data set's syntax fails:
