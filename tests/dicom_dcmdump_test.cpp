@@ -31,10 +31,6 @@ struct Case {
     HeaderValues read;  // by dcmdump
 };
 
-void PrintTo(const Case& c, std::ostream* out) {
-    *out << c.name << " (" << c.source << ")";
-}
-
 // UTF-16LE in hex, as the generator writes it.
 std::wstring FromHex(const std::string& hex) {
     std::wstring text;

@@ -145,15 +145,17 @@ Bytes Text(std::string_view text) {
 }
 
 // The sample's meta group naming another transfer syntax, its data set as it lies.
-Bytes WithTransferSyntax(std::string_view sample, std::string_view uid) {
-    Bytes bytes = SampleBytes(sample);
-    const auto length =
-        bytes.begin() + static_cast<std::ptrdiff_t>(Find(bytes, "1.2.840.10008.1.2.1\0"sv)) - 2;
-    Bytes element{static_cast<std::uint8_t>(uid.size() + 1), 0};
-    element.insert(element.end(), uid.begin(), uid.end());
-    element.push_back(0);  // padding to an even length
-    bytes.insert(bytes.erase(length, length + 22), element.begin(), element.end());
-    return bytes;
+Bytes WithTransferSyntax(std::string_view sample, std::string uid) {
+    const Bytes bytes = SampleBytes(sample);
+    const auto value =
+        bytes.begin() + static_cast<std::ptrdiff_t>(Find(bytes, "1.2.840.10008.1.2.1\0"sv));
+    uid.resize((uid.size() + 1) / 2 * 2, '\0');  // padded to an even length
+    Bytes spliced(bytes.begin(), value - 2);
+    spliced.push_back(static_cast<std::uint8_t>(uid.size()));
+    spliced.push_back(0);
+    spliced.insert(spliced.end(), uid.begin(), uid.end());
+    spliced.insert(spliced.end(), value + 20, bytes.end());
+    return spliced;
 }
 
 // A sequence whose stated length ends after its first item's header, the bytes ending right
