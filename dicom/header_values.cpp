@@ -1,6 +1,7 @@
 #include "dicom/header_values.h"
 
 #include <algorithm>
+#include <optional>
 #include <string_view>
 
 #include "dicom/character_set.h"
@@ -38,23 +39,32 @@ constexpr int kMaxNesting = 32;
 // Anything that does not add up: the read ends and gives no values.
 struct BadInput {};
 
+// The bytes end inside an element: the read limit cut a larger image there, or the file itself
+// ends there. Either way the values read whole before the cut stand.
+struct Cut {};
+
 struct Element {
     std::uint32_t tag = 0;
     std::uint32_t length = 0;
-    bool unknownVr = false;  // UN: a value of undefined length inside is implicit little endian
+    std::string_view vr;  // empty in implicit VR and for items and delimiters
 };
 
-// Reads forward through the bytes and refuses to pass their end.
+// Reads forward through the bytes and refuses to pass their end. The bytes of a value of defined
+// length end where that length says: an element reaching past it is bad input, not a cut.
 class Cursor {
   public:
-    explicit Cursor(std::span<const std::uint8_t> bytes, std::size_t position = 0)
-        : bytes_(bytes), position_(position) {}
+    explicit Cursor(std::span<const std::uint8_t> bytes, std::size_t position = 0,
+                    bool endIsCut = true)
+        : bytes_(bytes), position_(position), endIsCut_(endIsCut) {}
 
     bool AtEnd() const { return position_ == bytes_.size(); }
 
     std::span<const std::uint8_t> Take(std::size_t count) {
-        if (count > bytes_.size() - position_)
+        if (count > bytes_.size() - position_) {
+            if (endIsCut_)
+                throw Cut{};
             throw BadInput{};
+        }
         const auto taken = bytes_.subspan(position_, count);
         position_ += count;
         return taken;
@@ -83,6 +93,7 @@ class Cursor {
 
     std::span<const std::uint8_t> bytes_;
     std::size_t position_;
+    bool endIsCut_;
 };
 
 // The value representations whose length field has four bytes after two reserved ones.
@@ -99,22 +110,28 @@ bool HasShortLength(std::string_view vr) {
     return std::find(std::begin(kShort), std::end(kShort), vr) != std::end(kShort);
 }
 
+bool IsDelimiterGroup(std::uint32_t tag) {
+    return tag >> 16 == kDelimiterGroup;
+}
+
+std::string_view AsText(std::span<const std::uint8_t> value) {
+    return {reinterpret_cast<const char*>(value.data()), value.size()};
+}
+
 Element ReadElementHeader(Cursor& cursor, Syntax syntax) {
     Element element;
     element.tag = cursor.PeekTag(syntax);
     cursor.Take(4);
     // Items and delimiters carry no VR in any syntax.
-    if (syntax == Syntax::ImplicitLittle || element.tag >> 16 == kDelimiterGroup) {
+    if (syntax == Syntax::ImplicitLittle || IsDelimiterGroup(element.tag)) {
         element.length = cursor.Number(4, syntax);
         return element;
     }
-    const auto vrBytes = cursor.Take(2);
-    const std::string_view vr(reinterpret_cast<const char*>(vrBytes.data()), vrBytes.size());
-    if (HasLongLength(vr)) {
+    element.vr = AsText(cursor.Take(2));
+    if (HasLongLength(element.vr)) {
         cursor.Take(2);
         element.length = cursor.Number(4, syntax);
-        element.unknownVr = vr == "UN";
-    } else if (HasShortLength(vr)) {
+    } else if (HasShortLength(element.vr)) {
         element.length = cursor.Number(2, syntax);
     } else {
         throw BadInput{};
@@ -124,44 +141,72 @@ Element ReadElementHeader(Cursor& cursor, Syntax syntax) {
 
 void SkipValue(Cursor& cursor, const Element& element, Syntax syntax, int depth);
 
-// The elements of one item of undefined length, up to its delimiter.
-void SkipItemElements(Cursor& cursor, Syntax syntax, int depth) {
-    for (;;) {
+// The elements of an item: up to its delimiter when its length is undefined, or to the end of
+// its defined length (where the cursor then ends). Items and delimiters have no place among them.
+void SkipItemElements(Cursor& cursor, Syntax syntax, int depth, bool delimited) {
+    while (delimited || !cursor.AtEnd()) {
         const Element element = ReadElementHeader(cursor, syntax);
-        if (element.tag == kItemEnd)
+        if (delimited && element.tag == kItemEnd)
             return;
+        if (IsDelimiterGroup(element.tag))
+            throw BadInput{};
         SkipValue(cursor, element, syntax, depth);
     }
 }
 
-// A value of undefined length: items (of either length) up to the sequence delimiter. Also
-// covers encapsulated pixel data, whose fragments are items of defined length.
-void SkipItems(Cursor& cursor, Syntax syntax, int depth) {
+// The items of a sequence: up to its delimiter when its length is undefined, or filling its
+// defined length exactly. An item that reaches past the end of its sequence makes the sequence's
+// length a lie, and nothing after it can be trusted.
+void SkipItems(Cursor& cursor, Syntax syntax, int depth, bool delimited) {
     if (depth > kMaxNesting)
         throw BadInput{};
+    while (delimited || !cursor.AtEnd()) {
+        const Element item = ReadElementHeader(cursor, syntax);
+        if (delimited && item.tag == kSequenceEnd)
+            return;
+        if (item.tag != kItem)
+            throw BadInput{};
+        if (item.length == kUndefinedLength) {
+            SkipItemElements(cursor, syntax, depth, true);
+        } else {
+            Cursor elements(cursor.Take(item.length), 0, false);
+            SkipItemElements(elements, syntax, depth, false);
+        }
+    }
+}
+
+// Encapsulated pixel data: fragments, items of defined length that hold no elements.
+void SkipFragments(Cursor& cursor, Syntax syntax) {
     for (;;) {
         const Element item = ReadElementHeader(cursor, syntax);
         if (item.tag == kSequenceEnd)
             return;
-        if (item.tag != kItem)
+        if (item.tag != kItem || item.length == kUndefinedLength)
             throw BadInput{};
-        if (item.length == kUndefinedLength)
-            SkipItemElements(cursor, syntax, depth + 1);
-        else
-            cursor.Take(item.length);
+        cursor.Take(item.length);
     }
 }
 
 void SkipValue(Cursor& cursor, const Element& element, Syntax syntax, int depth) {
     if (element.length != kUndefinedLength) {
-        cursor.Take(element.length);
+        const auto value = cursor.Take(element.length);
+        if (element.vr == "SQ") {
+            Cursor items(value, 0, false);
+            SkipItems(items, syntax, depth + 1, false);
+        }
         return;
     }
-    SkipItems(cursor, element.unknownVr ? Syntax::ImplicitLittle : syntax, depth + 1);
-}
-
-std::string_view AsText(std::span<const std::uint8_t> value) {
-    return {reinterpret_cast<const char*>(value.data()), value.size()};
+    if (element.vr == "OB" || element.vr == "OW") {
+        SkipFragments(cursor, syntax);
+    } else if (element.vr.empty() || element.vr == "SQ") {
+        SkipItems(cursor, syntax, depth + 1, true);
+    } else if (element.vr == "UN") {
+        // A sequence whose VR was lost on the way: its items are implicit VR little endian,
+        // whatever the data set's syntax.
+        SkipItems(cursor, Syntax::ImplicitLittle, depth + 1, true);
+    } else {
+        throw BadInput{};
+    }
 }
 
 // Values are padded to an even length with a space (text) or a NUL (UIDs); leading spaces carry
@@ -202,23 +247,31 @@ void Keep(RawValues& raw, std::uint32_t tag, std::span<const std::uint8_t> value
     }
 }
 
-// Top-level tags rise through the data set, so the walk ends after the last tag of interest,
-// whatever follows (a large value cut off by the read limit, the pixel data).
+// Walks the whole data set as far as the bytes go, not only to the patient tags: a sequence
+// whose stated length is too short leaves the walk inside one of its items, and only what comes
+// after (an item's delimiter at the top level, tags that fall) shows that the values it read
+// there belong to a nested patient. At the top level tags rise, and items and delimiters
+// (group FFFE) have no place.
+void WalkDataSet(Cursor& cursor, Syntax syntax, RawValues& raw) {
+    std::optional<std::uint32_t> previous;
+    while (!cursor.AtEnd()) {
+        const Element element = ReadElementHeader(cursor, syntax);
+        if (IsDelimiterGroup(element.tag) || (previous && element.tag <= *previous))
+            throw BadInput{};
+        previous = element.tag;
+        if (element.length == kUndefinedLength || element.vr == "SQ")
+            SkipValue(cursor, element, syntax, 0);
+        else
+            Keep(raw, element.tag, cursor.Take(element.length));
+    }
+}
+
 RawValues ReadDataSet(Cursor cursor, Syntax syntax) {
     RawValues raw;
-    std::uint32_t previous = 0;
-    bool first = true;
-    while (!cursor.AtEnd() && cursor.PeekTag(syntax) <= kBirthDate) {
-        const Element element = ReadElementHeader(cursor, syntax);
-        if (!first && element.tag <= previous)
-            throw BadInput{};
-        first = false;
-        previous = element.tag;
-        if (element.length == kUndefinedLength) {
-            SkipValue(cursor, element, syntax, 0);
-            continue;
-        }
-        Keep(raw, element.tag, cursor.Take(element.length));
+    try {
+        WalkDataSet(cursor, syntax, raw);
+    } catch (const Cut&) {
+        // The values taken so far came whole out of a walk that added up.
     }
     return raw;
 }
@@ -229,7 +282,9 @@ std::optional<Syntax> SyntaxOf(std::string_view uid) {
         return Syntax::ImplicitLittle;
     if (uid == "1.2.840.10008.1.2.2")
         return Syntax::ExplicitBig;
-    if (uid == "1.2.840.10008.1.2.1.99" || uid == "1.2.840.10008.1.2.4.95")
+    // Deflated explicit VR little endian, and the two JPIP referenced deflate syntaxes.
+    if (uid == "1.2.840.10008.1.2.1.99" || uid == "1.2.840.10008.1.2.4.95" ||
+        uid == "1.2.840.10008.1.2.4.205")
         return std::nullopt;
     if (uid.empty())
         throw BadInput{};
@@ -257,10 +312,19 @@ bool IsPart10File(std::span<const std::uint8_t> bytes) {
            AsText(bytes.subspan(kPreambleSize, kPrefix.size())) == kPrefix;
 }
 
+// Some writers leave out the preamble and the prefix and begin with the meta group itself. A
+// data set never holds group 0002, so its tag tells the two apart.
+bool StartsWithMetaGroup(std::span<const std::uint8_t> bytes) {
+    return bytes.size() >= 2 && bytes[0] == kMetaGroup && bytes[1] == 0;
+}
+
 std::optional<RawValues> ReadRawValues(std::span<const std::uint8_t> bytes) {
-    if (!IsPart10File(bytes))
+    std::size_t metaGroup = 0;
+    if (IsPart10File(bytes))
+        metaGroup = kPreambleSize + kPrefix.size();
+    else if (!StartsWithMetaGroup(bytes))
         return ReadDataSet(Cursor(bytes), Syntax::ImplicitLittle);
-    Cursor cursor(bytes, kPreambleSize + kPrefix.size());
+    Cursor cursor(bytes, metaGroup);
     const std::optional<Syntax> syntax = ReadMetaGroup(cursor);
     if (!syntax)
         return std::nullopt;
@@ -275,14 +339,18 @@ std::optional<HeaderValues> ReadHeaderValues(std::span<const std::uint8_t> bytes
         raw = ReadRawValues(bytes);
     } catch (const BadInput&) {
         return std::nullopt;
+    } catch (const Cut&) {
+        return std::nullopt;
     }
     if (!raw)
         return std::nullopt;
-    const CharacterSet set = CharacterSetNamed(AsText(Trimmed(raw->characterSet)));
-    return HeaderValues{.patientId = DecodeText(Trimmed(raw->patientId), set),
-                        .patientName = DecodeText(Trimmed(raw->patientName), set),
-                        .birthDate = DecodeText(Trimmed(raw->birthDate), set),
-                        .studyDate = DecodeText(Trimmed(raw->studyDate), set)};
+    const CharacterSets sets = CharacterSetsNamed(AsText(raw->characterSet));
+    DecodedText id = DecodeText(Trimmed(raw->patientId), sets);
+    return HeaderValues{.patientId = std::move(id.text),
+                        .patientName = DecodeText(Trimmed(raw->patientName), sets).text,
+                        .birthDate = DecodeText(Trimmed(raw->birthDate), sets).text,
+                        .studyDate = DecodeText(Trimmed(raw->studyDate), sets).text,
+                        .patientIdLostCharacters = id.lostCharacters};
 }
 
 }  // namespace ordovan::dicom

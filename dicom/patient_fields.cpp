@@ -8,6 +8,7 @@ namespace {
 
 constexpr wchar_t kComponentSeparator = L'^';
 constexpr wchar_t kGroupSeparator = L'=';
+constexpr wchar_t kValueSeparator = L'\\';
 
 std::wstring_view TrimmedSpaces(std::wstring_view text) {
     const auto first = text.find_first_not_of(L' ');
@@ -49,10 +50,13 @@ int Number(std::wstring_view digits) {
     return number;
 }
 
-}  // namespace
+// A multi-valued ID or name ("A\B") shows its first value.
+std::wstring_view FirstValue(std::wstring_view text) {
+    return text.substr(0, text.find(kValueSeparator));
+}
 
-std::wstring ShowPersonName(std::wstring_view name) {
-    const auto [family, given, middle] = NameComponents(name.substr(0, name.find(kGroupSeparator)));
+std::wstring ShowNameGroup(std::wstring_view group) {
+    const auto [family, given, middle] = NameComponents(group);
     std::wstring forenames(given);
     if (!forenames.empty() && !middle.empty())
         forenames += L' ';
@@ -60,6 +64,18 @@ std::wstring ShowPersonName(std::wstring_view name) {
     if (family.empty() || forenames.empty())
         return std::wstring(family) + forenames;
     return std::wstring(family) + L", " + forenames;
+}
+
+}  // namespace
+
+std::wstring ShowPersonName(std::wstring_view name) {
+    for (;;) {
+        const auto end = name.find(kGroupSeparator);
+        std::wstring shown = ShowNameGroup(name.substr(0, end));
+        if (!shown.empty() || end == std::wstring_view::npos)
+            return shown;
+        name.remove_prefix(end + 1);
+    }
 }
 
 std::wstring ShowDate(std::wstring_view date) {
@@ -79,10 +95,13 @@ std::wstring ShowDate(std::wstring_view date) {
 }
 
 PatientFields ShowPatientFields(const HeaderValues& values) {
-    return {.patientId = values.patientId,
-            .name = ShowPersonName(values.patientName),
-            .birthDate = ShowDate(values.birthDate),
-            .studyDate = ShowDate(values.studyDate)};
+    const std::wstring_view id = FirstValue(values.patientId);
+    return {
+        .patientId = std::wstring(TrimmedSpaces(id)),
+        .name = ShowPersonName(FirstValue(values.patientName)),
+        .birthDate = ShowDate(values.birthDate),
+        .studyDate = ShowDate(values.studyDate),
+        .idLostCharacters = values.patientIdLostCharacters || id.size() != values.patientId.size()};
 }
 
 PatientFields ReadPatientFields(std::span<const std::uint8_t> bytes) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "journal/patient_rows.h"
 #include "tests/fake_error_log.h"
 #include "tests/stub_file_system.h"
 
@@ -140,6 +141,33 @@ TEST_F(ExportJournalTest, OneErrorLogLineMarksTheStartOfEachStreak) {
     for (const auto& line : errorLog_.lines) {
         EXPECT_EQ(line.procedureText, L"Exportprotokoll");
         EXPECT_EQ(line.number, 32);
+    }
+}
+
+// The copying tick's subfolders share a Kopiert row only where their headers give one ID exactly:
+// no ID, or one that lost characters in decoding, may stand for any patient. (How a shared row
+// sums its subfolders, PollTest.JournalHasARowPerPatientOfEachCopyingTickAndOneForAnEmptyTick
+// shows.)
+TEST(PatientRows, MergeOnlySubfoldersWithTheSameExactId) {
+    const dicom::PatientFields exact{.patientId = L"4711"};
+    const dicom::PatientFields lost{.patientId = L"?\?-1", .idLostCharacters = true};
+    const dicom::PatientFields literal{.patientId = L"?\?-1"};
+    const struct {
+        const char* what;
+        dicom::PatientFields first, second;
+        std::size_t rows;
+    } cases[] = {{"one patient", exact, exact, 1},
+                 {"two without an ID", {}, {}, 2},
+                 {"two IDs that lost characters", lost, lost, 2},
+                 {"an exact ID, then a lost one", literal, lost, 2},
+                 {"a lost ID, then an exact one", lost, literal, 2}};
+    for (const auto& c : cases) {
+        std::vector<JournalRow> rows;
+        CountIntoPatientRow(rows, c.first, {}, L"Y:\\", 3);
+        CountIntoPatientRow(rows, c.second, {}, L"Y:\\", 3);
+        ASSERT_EQ(rows.size(), c.rows) << c.what;
+        EXPECT_EQ(rows.back().patientFields, c.rows == 1 ? c.first : c.second) << c.what;
+        EXPECT_EQ(rows.back().imageFolders, 3 - c.rows) << c.what;
     }
 }
 

@@ -12,14 +12,16 @@ rm -rf "$work" "$out"
 mkdir -p "$work" "$out"
 
 # One data set: a sequence before the patient tags, holding a patient name of its own that must
-# not be taken, and pixel data after them. $1 = character set line, $2 = name, $3 = ID, in the
-# bytes of that character set.
+# not be taken, a URL (a VR with a long length field) and pixel data after them. $1 = character
+# set line, $2 = name, $3 = ID, in the bytes of that character set; $4 = more elements.
 dump() {
     cat <<DUMP
 $1
 (0008,0016) UI [1.2.840.10008.5.1.4.1.1.7]
 (0008,0018) UI [1.2.276.0.7230010.3.1.4.16]
 (0008,0020) DA [20260901]
+(0008,1190) UR [https://pacs.example/wado?study=1.2.3]
+${4:-}
 (0008,1115) SQ (Sequence)
   (fffe,e000) na (Item)
     (0008,1150) UI [1.2.3]
@@ -56,8 +58,16 @@ dump "(0008,0005) CS [ISO_IR 100]" "$(encoded LATIN1 'Müller^Jürgen^Björn')" 
     >"$work/latin1.dump"
 dump "(0008,0005) CS [ISO_IR 192]" "Yamada^Tarō=山田^太郎" "ID-𝄞" >"$work/utf8.dump"
 dump "(0008,0005) CS [ISO_IR 144]" "$(encoded ISO-8859-5 'Иванов^Иван')" "42" >"$work/cyrillic.dump"
-# No character set, yet a byte outside ASCII.
+# No character set, yet a byte outside ASCII; and a Latin-1 name in a file declared UTF-8.
 dump "" "$(encoded LATIN1 'Schäfer^Anna')" "7" >"$work/stray.dump"
+dump "(0008,0005) CS [ISO_IR 192]" "$(encoded LATIN1 'Schäfer^Anna')" "7" >"$work/not_utf8.dump"
+# A private sequence whose VR was lost (UN), before the patient tags, with a patient ID of its
+# own: one item of undefined length, in implicit VR little endian as such a value always is.
+# dump2dcm writes it with its length, which is made undefined below.
+un_items='fe\ff\00\e0\ff\ff\ff\ff\10\00\20\00\06\00\00\00\46\41\4c\53\43\48'
+un_items+='\fe\ff\0d\e0\00\00\00\00\fe\ff\dd\e0\00\00\00\00'
+dump "" "Mustermann^Erika^Maria" "A-4711" "(0009,0010) LO [ORDOVAN TEST]
+(0009,1001) UN $un_items" >"$work/un_sequence.dump"
 
 make() { # name, dump, dump2dcm options
     dump2dcm -q "${@:3}" "$work/$2.dump" "$out/$1.dcm"
@@ -78,9 +88,21 @@ convert_to latin1_implicit_le_undefined latin1_explicit_le +ti -e
 convert_to latin1_big_endian latin1_explicit_le +tb
 make utf8_explicit_le utf8 +te
 convert_to utf8_big_endian_undefined utf8_explicit_le +tb -e
-make other_set_implicit_le cyrillic +ti
+make cyrillic_implicit_le cyrillic +ti
 make stray_byte_explicit_le stray +te
+make latin1_declared_utf8 not_utf8 +te
 convert_to latin1_deflated latin1_explicit_le +td
+# Pixel data past the read limit (64 KiB), which then cuts the image.
+head -c 70000 /dev/zero >"$work/pixels.bin"
+sed "s|^(7fe0,0010) OB .*|(7fe0,0010) OB =$work/pixels.bin|" "$work/ascii.dump" >"$work/large.dump"
+make ascii_larger_than_the_read_limit large +te
+# The meta group without the preamble and the "DICM" before it.
+tail -c +133 "$out/ascii_explicit_le.dcm" >"$out/ascii_meta_without_preamble.dcm"
+# The private sequence in big endian, where reading its items in the data set's syntax fails:
+# its length field (38, big endian) becomes undefined.
+make un_sequence_big_endian un_sequence +tb
+perl -0777 -pi -e 's/\x00\x09\x10\x01UN\x00\x00\x00\x00\x00\x26/\x00\x09\x10\x01UN\x00\x00\xff\xff\xff\xff/' \
+    "$out/un_sequence_big_endian.dcm"
 
 # An encapsulated (JPEG baseline) image carrying the patient of the Latin-1 sample.
 convert -size 8x8 xc:gray "$work/gray.jpg"

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "journal/journal_row.h"
+#include "journal/patient_rows.h"
 #include "platform/key_notation.h"
 #include "window/form1_design.h"
 
@@ -45,34 +46,6 @@ std::wstring InFolder(std::wstring_view folder, std::wstring_view name) {
 std::wstring FailureNote(const Failure& failure) {
     std::wstring note = L"# " + std::to_wstring(failure.Number());
     return note.append(kFieldSeparator).append(failure.Description());
-}
-
-// Counts one copied subfolder into the row of its patient ID, or starts that row. A subfolder
-// without an ID (its header unreadable, or silent about the patient) shares its row with none.
-void CountIntoPatientRow(std::vector<journal::JournalRow>& rows, dicom::PatientFields patient,
-                         const FolderFiles& copied, const std::wstring& target,
-                         std::uint32_t patientNumber) {
-    auto row = std::find_if(rows.begin(), rows.end(), [&patient](const journal::JournalRow& r) {
-        return !patient.patientId.empty() && r.patientFields.patientId == patient.patientId;
-    });
-    if (row == rows.end()) {
-        rows.push_back({.event = journal::kCopied,
-                        .patient = patientNumber,
-                        .patientFields = std::move(patient),
-                        .imageFolders = 0,
-                        .images = 0,
-                        .bytes = 0,
-                        .renamed = 0,
-                        .target = target});
-        row = std::prev(rows.end());
-    }
-    ++*row->imageFolders;
-    *row->images += copied.images.size();
-    for (const CopiedImage& image : copied.images) {
-        *row->bytes += image.source.size;
-        if (image.copyName != image.name)
-            ++*row->renamed;
-    }
 }
 
 }  // namespace
@@ -243,8 +216,8 @@ void Form1::JournalCopyingTick(const std::vector<CopiedFolder>& copiedFolders) {
         }
         std::vector<journal::JournalRow> rows;
         for (const CopiedFolder& folder : copiedFolders) {
-            CountIntoPatientRow(rows, ReadPatient(folder), folder.images, folder.target,
-                                patientNumber_);
+            journal::CountIntoPatientRow(rows, ReadPatient(folder), folder.images, folder.target,
+                                         patientNumber_);
         }
         for (const journal::JournalRow& row : rows)
             journal_.Write(row);
