@@ -8,6 +8,7 @@
 
 #include "platform/driven_app.h"
 #include "platform/win32/handles.h"
+#include "platform/win32/image_copy.h"
 #include "platform/win32/last_error.h"
 
 namespace ordovan::bench {
@@ -88,6 +89,31 @@ std::string ReadWhole(const std::wstring& path) {
     return bytes;
 }
 
+// The copy under the unfinished name, handed to the disk and asked for its size through a handle
+// with write access. Answers the unfinished name.
+std::wstring CopyUnfinished(const std::wstring& source, std::wstring_view target,
+                            std::wstring_view name) {
+    const std::wstring unfinished = InFolder(target, name) + std::wstring(win32::kUnfinishedSuffix);
+    if (!::CopyFileW(source.c_str(), unfinished.c_str(), TRUE))
+        win32::ThrowLastError();
+    const win32::UniqueFile file(
+        ::CreateFileW(unfinished.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+                      nullptr, OPEN_EXISTING, 0, nullptr));
+    LARGE_INTEGER size{};
+    if (!file || !::FlushFileBuffers(file.get()) || !::GetFileSizeEx(file.get(), &size))
+        win32::ThrowLastError();
+    return unfinished;
+}
+
+// Answers false when the name is taken.
+bool NameDurably(const std::wstring& unfinished, const std::wstring& name) {
+    if (::MoveFileExW(unfinished.c_str(), name.c_str(), MOVEFILE_WRITE_THROUGH))
+        return true;
+    if (::GetLastError() != ERROR_ALREADY_EXISTS)
+        win32::ThrowLastError();
+    return false;
+}
+
 std::vector<std::wstring> ListSubfolders(std::wstring_view folder) {
     std::vector<std::wstring> subfolders;
     ForEachEntry(InFolder(folder, L"*"), FindExSearchLimitToDirectories,
@@ -129,6 +155,21 @@ int CopyImagesFloor(std::wstring_view subfolder, std::wstring_view target) {
     return copied;
 }
 
+int CopyImagesDurableFloor(std::wstring_view subfolder, std::wstring_view target) {
+    int copied = 0;
+    ForEachEntry(InFolder(subfolder, driven_app::kImagePattern), FindExSearchNameMatch,
+                 [&](const WIN32_FIND_DATAW& entry) {
+                     const std::wstring source = InFolder(subfolder, entry.cFileName);
+                     const HeldSource held(source);
+                     const std::wstring unfinished =
+                         CopyUnfinished(source, target, entry.cFileName);
+                     if (!NameDurably(unfinished, InFolder(target, entry.cFileName)))
+                         throw std::runtime_error("the floor's name was taken");
+                     ++copied;
+                 });
+    return copied;
+}
+
 int CopyImagesRenamedFloor(std::wstring_view subfolder, std::wstring_view target) {
     int copied = 0;
     ForEachEntry(InFolder(subfolder, driven_app::kImagePattern), FindExSearchNameMatch,
@@ -136,24 +177,24 @@ int CopyImagesRenamedFloor(std::wstring_view subfolder, std::wstring_view target
                      const std::wstring source = InFolder(subfolder, entry.cFileName);
                      const std::wstring taken = InFolder(target, entry.cFileName);
                      const HeldSource held(source);
-                     if (::CopyFileW(source.c_str(), taken.c_str(), TRUE) ||
-                         ::GetLastError() != ERROR_FILE_EXISTS) {
+                     const std::wstring unfinished =
+                         CopyUnfinished(source, target, entry.cFileName);
+                     if (NameDurably(unfinished, taken))
                          throw std::runtime_error("the floor's name was not taken");
-                     }
                      WIN32_FILE_ATTRIBUTE_DATA data{};
                      if (!::GetFileAttributesExW(taken.c_str(), GetFileExInfoStandard, &data))
                          win32::ThrowLastError();
                      if (data.nFileSizeLow == entry.nFileSizeLow &&
                          data.nFileSizeHigh == entry.nFileSizeHigh &&
-                         ReadWhole(source) == ReadWhole(taken)) {
+                         ReadWhole(unfinished) == ReadWhole(taken)) {
                          throw std::runtime_error("the floor's taken name holds the same image");
                      }
                      const std::wstring name = entry.cFileName;
                      const std::size_t dot = name.find_last_of(L'.');
                      const std::wstring renamed =
                          InFolder(target, name.substr(0, dot) + L" (2)" + name.substr(dot));
-                     if (!::CopyFileW(source.c_str(), renamed.c_str(), TRUE))
-                         win32::ThrowLastError();
+                     if (!NameDurably(unfinished, renamed))
+                         throw std::runtime_error("the floor's second name was taken");
                      ++copied;
                  });
     return copied;

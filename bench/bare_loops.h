@@ -19,9 +19,15 @@ int CountLockedFloor(std::wstring_view watchFolder);
 // many were copied.
 int CopyImagesFloor(std::wstring_view subfolder, std::wstring_view target);
 
-// One subfolder's images into a target where every name holds another image of the same size:
-// per image the source held and asked as above, the refused CopyFileW, the other file's size, both
-// files read and compared, and the CopyFileW under "name (2).ext". Answers how many were copied.
+// The same, each copy named only once it is whole and on the disk: per image the source held and
+// asked as above, a CopyFileW under the unfinished name "name.ext.kopie", a handle with write
+// access to it that flushes it and asks its size, and a MoveFileExW to the name, written through.
+int CopyImagesDurableFloor(std::wstring_view subfolder, std::wstring_view target);
+
+// One subfolder's images into a target where every name holds another image of the same size,
+// made durably as above: per image the source held and asked, the copy under the unfinished name
+// flushed and asked, the refused MoveFileExW, the other file's size, both files read and
+// compared, and the MoveFileExW to "name (2).ext". Answers how many were copied.
 int CopyImagesRenamedFloor(std::wstring_view subfolder, std::wstring_view target);
 
 // Removes the folder with everything in it as a deletion that takes only what was copied must:

@@ -86,7 +86,10 @@ class TreeFigures {
     }
 
     // One pair: `runs` copies of the tree into an empty target on each side, a subfolder a step.
-    PairWork Copies(int runs) {
+    // Against the durable floor, which makes the copy's calls bare, or against the plain
+    // CopyFileW one: what a copy that is named only once whole and on the disk costs.
+    PairWork Copies(int runs, bool durableFloor) {
+        const auto floorCopy = durableFloor ? CopyImagesDurableFloor : CopyImagesFloor;
         return {.runs = runs,
                 .steps = subfolders_.size(),
                 .prepare =
@@ -94,49 +97,44 @@ class TreeFigures {
                         MakeEmptyFolder(oursTarget_);
                         MakeEmptyFolder(floorTarget_);
                     },
-                .ours =
-                    [this](std::size_t step) {
-                        const std::wstring pattern =
-                            InFolder(subfolders_[step], driven_app::kImagePattern);
-                        const std::wstring destination = oursTarget_ + L'\\';
-                        return Timed([&] { files_.CopyFile(pattern, destination, true, [] {}); });
-                    },
+                .ours = [this](std::size_t step) { return OursInto(oursTarget_, step); },
                 .floor =
-                    [this](std::size_t step) {
-                        return Timed([&] { CopyImagesFloor(subfolders_[step], floorTarget_); });
+                    [this, floorCopy](std::size_t step) {
+                        return Timed([&] { floorCopy(subfolders_[step], floorTarget_); });
                     },
                 .check =
                     [this] {
                         CheckCopied(oursTarget_);
                         CheckCopied(floorTarget_);
                     },
-                .series = &copy_};
+                .series = durableFloor ? &durable_ : &copy_};
     }
 
     // The same copies into a target that already holds `crowd` other files: what the copy costs
     // late in a migration, when the one target folder holds the archive copied so far.
     PairWork CrowdedCopies(int runs) {
-        return {.runs = runs,
-                .steps = subfolders_.size(),
-                .prepare =
-                    [this] {
-                        for (const std::wstring* crowded : {&oursCrowded_, &floorCrowded_})
-                            RemoveFiles(*crowded, [](std::wstring_view name) {
-                                return !name.starts_with(kOtherPrefix);
-                            });
-                    },
-                .ours = [this](std::size_t step) { return OursInto(oursCrowded_, step); },
-                .floor =
-                    [this](std::size_t step) {
-                        return Timed([&] { CopyImagesFloor(subfolders_[step], floorCrowded_); });
-                    },
-                .check =
-                    [this] {
-                        Check(CountFiles(oursCrowded_) == crowd_ + shape_.files &&
-                                  CountFiles(floorCrowded_) == crowd_ + shape_.files,
-                              "the crowded target lacks copies");
-                    },
-                .series = &crowded_};
+        return {
+            .runs = runs,
+            .steps = subfolders_.size(),
+            .prepare =
+                [this] {
+                    for (const std::wstring* crowded : {&oursCrowded_, &floorCrowded_})
+                        RemoveFiles(*crowded, [](std::wstring_view name) {
+                            return !name.starts_with(kOtherPrefix);
+                        });
+                },
+            .ours = [this](std::size_t step) { return OursInto(oursCrowded_, step); },
+            .floor =
+                [this](std::size_t step) {
+                    return Timed([&] { CopyImagesDurableFloor(subfolders_[step], floorCrowded_); });
+                },
+            .check =
+                [this] {
+                    Check(CountFiles(oursCrowded_) == crowd_ + shape_.files &&
+                              CountFiles(floorCrowded_) == crowd_ + shape_.files,
+                          "the crowded target lacks copies");
+                },
+            .series = &crowded_};
     }
 
     // The same copies into a target where every name holds another image of the same size:
@@ -197,6 +195,7 @@ class TreeFigures {
 
     void Print() const {
         PrintPairs("copy_" + std::to_string(shape_.files), copy_);
+        PrintPairs("copy_durable_" + std::to_string(shape_.files), durable_);
         PrintPairs("copy_crowded_" + std::to_string(shape_.files), crowded_);
         PrintPairs("copy_taken_" + std::to_string(shape_.files), taken_);
         PrintPairs("delete_" + std::to_string(shape_.files), delete_);
@@ -257,7 +256,7 @@ class TreeFigures {
     std::vector<std::wstring> subfolders_, oursToDelete_, floorToDelete_;
     std::vector<FolderFiles> oursCopied_;
     win32::Win32FileSystem files_;
-    PairSeries copy_, crowded_, taken_, delete_;
+    PairSeries copy_, durable_, crowded_, taken_, delete_;
 };
 
 CopyTreeShape WithFiles(CopyTreeShape shape, int files) {
@@ -273,7 +272,13 @@ void RunCopyFigures(CopyTreeShape shape, int small, int large, int rounds, int d
                      TreeFigures(WithFiles(shape, large), crowd)};
     const int smallRuns = RunsPerPair(small, large, kLargeRunsPerPair);
     for (int round = 0; round < rounds; ++round) {
-        std::array works{trees[0].Copies(smallRuns), trees[1].Copies(kLargeRunsPerPair)};
+        std::array works{trees[0].Copies(smallRuns, false),
+                         trees[1].Copies(kLargeRunsPerPair, false)};
+        RunInterleaved(round, works);
+    }
+    for (int round = 0; round < rounds; ++round) {
+        std::array works{trees[0].Copies(smallRuns, true),
+                         trees[1].Copies(kLargeRunsPerPair, true)};
         RunInterleaved(round, works);
     }
     for (int round = 0; round < rounds; ++round) {

@@ -9,9 +9,10 @@ namespace ordovan::bench {
 
 // Prints pairs copy_<n> and delete_<n> for both sizes (images in the tree), and their scaling
 // from the small tree to the large one, over `rounds` rounds of copies and `deleteRounds` rounds
-// of deletions. The plain copy goes into an empty target; copy_crowded_<n> into one holding
-// `crowd` other files, copy_taken_<n> into one where every name holds another image. Every
-// deletion gets a tree made anew.
+// of deletions. The copy goes into an empty target, timed against the plain CopyFileW floor
+// (copy_<n>: what durability costs) and against the floor that makes its calls bare
+// (copy_durable_<n>); copy_crowded_<n> into one holding `crowd` other files, copy_taken_<n> into
+// one where every name holds another image. Every deletion gets a tree made anew.
 void RunCopyFigures(CopyTreeShape shape, int small, int large, int rounds, int deleteRounds,
                     int crowd);
 

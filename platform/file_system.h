@@ -35,6 +35,8 @@ struct CopiedImage {
     std::wstring name;
     std::wstring copyName;  // `name`, or "name (2).ext" and on when another image held the name
     FileIdentity source;
+    // The name was held by the same bytes already (an earlier run or try), which the copy replaced.
+    bool alreadyThere = false;
     bool operator==(const CopiedImage&) const = default;
 };
 
@@ -64,8 +66,10 @@ class FileSystem {
     // "name (3).ext", ... that is free or holds the same bytes. Without `overwrite` a taken name
     // fails instead. Fails when nothing matches, when the destination does not exist, or at the
     // first file that cannot be copied (a read-only file holding the same bytes among them);
-    // files copied before it stay. Copies are plain files: never read-only, hidden or system.
-    // Answers what was copied, each image read from its own handle while it was copied.
+    // files copied before it stay. A copy gets its name only once it is whole and on the disk, so
+    // a copy cut off (a failure, a crash, a power cut) leaves no file under an image's name.
+    // Copies are plain files: never read-only, hidden or system. Answers what was copied, each
+    // image read from its own handle while it was copied.
     virtual FolderFiles CopyFile(std::wstring_view sourcePattern, std::wstring_view destination,
                                  bool overwrite, const CopyHeartbeat& heartbeat) = 0;
 

@@ -28,6 +28,7 @@
 #include "journal/export_journal.h"
 #include "platform/key_notation.h"
 #include "platform/win32/handles.h"
+#include "platform/win32/image_copy.h"
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_journal_file.h"
 #include "tests/fake_window_system.h"
@@ -73,6 +74,8 @@ constexpr int kUnreadableHeaderPercent = 5;
 // The journal held open by another program (Excel), for up to this many ticks.
 constexpr int kJournalHoldPercent = 3;
 constexpr int kMaxJournalHoldTicks = 3;
+// A copy cut off in the middle of an image (a power cut, the tool killed).
+constexpr int kCutOffPercent = 1;
 // Room for the rows the journal should hold, taken before the drift is measured.
 constexpr std::size_t kExpectedJournalBytesPerPatient = 512;
 constexpr int kMaxTargetMissingTicks = 3;
@@ -112,6 +115,7 @@ struct Plan {
     int targetMissingTicks = 0;
     bool watchMissing = false;
     int journalHoldTicks = 0;
+    std::optional<int> imagesBeforeCutOff;
 };
 
 Plan PlanFor(std::uint32_t seed, int patient) {
@@ -144,6 +148,8 @@ Plan PlanFor(std::uint32_t seed, int patient) {
     plan.watchMissing = chance(kWatchMissingPercent);
     if (chance(kJournalHoldPercent))
         plan.journalHoldTicks = draw(1, kMaxJournalHoldTicks);
+    if (chance(kCutOffPercent))
+        plan.imagesBeforeCutOff = draw(0, plan.images[0] - 1);
     if (chance(kEmptyExportPercent)) {
         // Nothing of this patient reaches the watch folder; a late subfolder still may.
         plan.folders = 0;
@@ -151,6 +157,7 @@ Plan PlanFor(std::uint32_t seed, int patient) {
         plan.lateImage = false;
         plan.copiesBeforeTargetGoes.reset();
         plan.targetMissingTicks = 0;
+        plan.imagesBeforeCutOff.reset();
     }
     return plan;
 }
@@ -292,6 +299,7 @@ struct Tally {
     int copiedRows = 0;
     int journalHolds = 0;
     int journalLogLines = 0;
+    int cutOffs = 0;
     bool halted = false;
     bool stuck = false;
     bool finished = false;
@@ -361,6 +369,29 @@ class BriefHold {
     win32::UniqueFile file_;
     win32::UniqueKernelHandle released_;  // without it the hold ends at once
     SoakThread thread_;
+};
+
+// The copy's own calls, but for one image cut off half way, as a power cut or a killed tool leaves
+// it: half its bytes where the copy was writing them, and nothing done after that.
+class CutOffCopy final : public win32::CopyCalls {
+  public:
+    struct CutOff {};  // ends the copy as far as the soak's double, as a kill would
+
+    std::optional<int> imagesBeforeCut;
+    fs::path leftover;
+    std::string leftoverBytes;
+
+    bool CopyBytes(const std::wstring& from, const std::wstring& to,
+                   win32::Heartbeat& heartbeat) override {
+        if (imagesBeforeCut && (*imagesBeforeCut)-- == 0) {
+            imagesBeforeCut.reset();
+            leftover = to;
+            leftoverBytes = ReadAll(from);
+            leftoverBytes.resize(leftoverBytes.size() / 2);
+            throw CutOff{};
+        }
+        return CopyCalls::CopyBytes(from, to, heartbeat);
+    }
 };
 
 class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
@@ -479,13 +510,15 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
     Sample Measure();
     void NameNewHandles(int patient) const;
     void CheckTarget(long long& lost, long long& waiting);
+    int Leftovers() const;
     bool Report(std::chrono::steady_clock::time_point started);
 
     const Options& options_;
     Folders folders_;
     fs::path target_ = folders_.Target(1);  // the folder the target box names now
     FakeWindowSystem window_{form1::kPollIntervalMs};
-    win32::Win32FileSystem real_;
+    CutOffCopy copyCalls_;
+    win32::Win32FileSystem real_{copyCalls_};
     // The program's journal, beside the soak's folders as if the executable lay there.
     win32::Win32JournalFile journalFile_;
     journal::ExportJournal journal_{journalFile_, real_, *this, folders_.root.Path()};
@@ -514,7 +547,8 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
     };
     std::vector<RacingImage> racingImages_;
     int notPlain_ = 0;
-    int renamed_ = 0;  // copies the tool put under a numbered name
+    int renamed_ = 0;       // copies the tool put under a numbered name
+    int falseRenames_ = 0;  // of them, where no other image held the name
 
     // The journal: what each copying tick copied, the rows it should hold (from Ereignis to
     // Ziel, one per line), and another program holding it open.
@@ -591,11 +625,31 @@ FolderFiles Soak::CopyFile(std::wstring_view pattern, std::wstring_view destinat
     }
     if (targetBackAtTick_)
         MarkTickFailing();
-    FolderFiles copied = real.CopyFile(pattern, destination, overwrite, heartbeat);
+    FolderFiles copied;
+    try {
+        copied = real.CopyFile(pattern, destination, overwrite, heartbeat);
+    } catch (const CutOffCopy::CutOff&) {
+        // What the cut left behind; the next tick copies again, as a restarted tool would.
+        ++tally_.faults;
+        ++tally_.cutOffs;
+        MarkTickFailing();
+        std::ofstream(copyCalls_.leftover, std::ios::binary) << copyCalls_.leftoverBytes;
+        if (plan_.readOnly)
+            ::SetFileAttributesW(copyCalls_.leftover.c_str(), FILE_ATTRIBUTE_READONLY);
+        throw Failure(ERROR_OPERATION_ABORTED, L"cut off");
+    }
     FolderCopy copy{copied.images.empty() ? L"" : copied.images.front().name, copied.images.size()};
     for (const CopiedImage& image : copied.images) {
         copy.bytes += image.source.size;
-        copy.renamed += image.copyName != image.name ? 1 : 0;
+        if (image.copyName == image.name)
+            continue;
+        ++copy.renamed;
+        // A real clash: a whole other image holds the name, not a part of this one.
+        const std::string holder = ReadAll(fs::path(destination) / image.name);
+        if (ReadAll(fs::path(pattern).parent_path() / image.name).starts_with(holder) &&
+            ++falseRenames_ == 1) {
+            std::fwprintf(stderr, L"renamed beside a part of itself: %ls\n", image.name.c_str());
+        }
     }
     renamed_ += copy.renamed;
     copiedThisTick_.push_back(copy);
@@ -777,6 +831,7 @@ void Soak::ExportNext() {
     tickOfExport_ = tally_.ticks;
     if (plan_.journalHoldTicks > 0)
         HoldJournal();
+    copyCalls_.imagesBeforeCut = plan_.imagesBeforeCutOff;
 }
 
 // Another program opens the journal for reading and lets nobody write it, as Excel does, for a
@@ -1007,6 +1062,18 @@ void Soak::CheckTarget(long long& lost, long long& waiting) {
         check(racing.patient, racing.image, racing.image.filename().wstring());
 }
 
+// Files in the targets that are not images: what a cut-off copy left and no later copy removed.
+int Soak::Leftovers() const {
+    int leftovers = 0;
+    for (const auto& folder : fs::directory_iterator(folders_.root.Path())) {
+        if (!folder.path().filename().wstring().starts_with(L"Ziel"))
+            continue;
+        for (const auto& file : fs::directory_iterator(folder))
+            leftovers += file.path().extension() != L".dcm" ? 1 : 0;
+    }
+    return leftovers;
+}
+
 bool Soak::Report(std::chrono::steady_clock::time_point started) {
     long long lost = 0;
     long long waiting = 0;
@@ -1014,6 +1081,7 @@ bool Soak::Report(std::chrono::steady_clock::time_point started) {
     // Still there at the end, or gone again: tells a handle kept for good from a passing one.
     if (drift_.handles > 0)
         NameNewHandles(tally_.patients);
+    const int leftovers = Leftovers();
     int journalRows = 0;
     int journalMismatches = 0;
     const bool journalHolds = CheckJournal(journalRows, journalMismatches) &&
@@ -1022,8 +1090,8 @@ bool Soak::Report(std::chrono::steady_clock::time_point started) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     const bool passed = tally_.finished && tally_.patients == options_.patients && lost == 0 &&
                         waiting == 0 && tally_.deletedUncopied == 0 && notPlain_ == 0 &&
-                        tally_.unexplainedLines == 0 && tally_.logLines == tally_.failingTicks &&
-                        journalHolds &&
+                        falseRenames_ == 0 && leftovers == 0 && tally_.unexplainedLines == 0 &&
+                        tally_.logLines == tally_.failingTicks && journalHolds &&
                         (driftSamples_ > 0 || options_.patients <= kWarmUpPatients) &&
                         drift_.handles <= 0 && drift_.privateBytes <= kMemoryToleranceBytes;
     // Drift is measured only once the run got past its warm-up; a run of 100 patients (CI's)
@@ -1038,15 +1106,17 @@ bool Soak::Report(std::chrono::steady_clock::time_point started) {
             : "drift not measured (from patient " + std::to_string(kWarmUpPatients + 1) + " on)";
     std::printf(
         "soak seed %u: patients %d, images %lld, bytes %lld, faults injected %d, log lines "
-        "%d (failing ticks %d, unexplained %d), halts %d, stuck %d, deleted uncopied %d, "
-        "lost images %lld (not yet copied %lld), copies not plain %d, renamed copies %d, "
+        "%d (failing ticks %d, unexplained %d), halts %d, stuck %d, copies cut off %d, deleted "
+        "uncopied %d, "
+        "lost images %lld (not yet copied %lld), copies not plain %d, renamed copies %d (beside "
+        "a part of themselves %d), leftovers in the targets %d, "
         "journal rows %d (copying ticks %d, Kopiert %d, Leer %d, mismatched %d, held open %d "
         "times, log lines %d), %s, wall time %.0f s: %s\n",
         options_.seed, tally_.patients, tally_.images, tally_.bytes, tally_.faults, tally_.logLines,
         tally_.failingTicks, tally_.unexplainedLines, tally_.halted ? 1 : 0, tally_.stuck ? 1 : 0,
-        tally_.deletedUncopied, lost, waiting, notPlain_, renamed_, journalRows,
-        tally_.copyingTicks, tally_.copiedRows, tally_.emptyTicks, journalMismatches,
-        tally_.journalHolds, tally_.journalLogLines, drift.c_str(), seconds,
+        tally_.cutOffs, tally_.deletedUncopied, lost, waiting, notPlain_, renamed_, falseRenames_,
+        leftovers, journalRows, tally_.copyingTicks, tally_.copiedRows, tally_.emptyTicks,
+        journalMismatches, tally_.journalHolds, tally_.journalLogLines, drift.c_str(), seconds,
         passed ? "PASS" : "FAIL");
     return passed;
 }

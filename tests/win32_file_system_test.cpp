@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <optional>
 #include <set>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/win32/handles.h"
+#include "platform/win32/image_copy.h"
 #include "platform/win32/last_error.h"
 #include "platform/win32/long_path.h"
 #include "platform/win32/win32_journal_file.h"
@@ -52,6 +55,34 @@ void ExpectPlatformFailure(const std::optional<Failure>& failure, DWORD number) 
     EXPECT_EQ(failure->Description(), DescribeError(number));
 }
 
+// Makes an image's copy go wrong as a dropped network share or a full disk would, and passes
+// every other call on to the system.
+class FaultyCopyCalls final : public CopyCalls {
+  public:
+    enum class Fault { None, CutOff, CutShort, Altered, Flush };
+    Fault fault = Fault::None;
+
+    bool CopyBytes(const std::wstring& from, const std::wstring& to, Heartbeat& beat) override {
+        if (fault == Fault::None || fault == Fault::Flush)
+            return CopyCalls::CopyBytes(from, to, beat);
+        std::ifstream in(std::filesystem::path(from), std::ios::binary);
+        std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        if (fault == Fault::Altered)
+            bytes.back() ^= 1;
+        else
+            bytes.resize(bytes.size() / 2);
+        std::ofstream(std::filesystem::path(to), std::ios::binary) << bytes;
+        if (fault == Fault::CutOff)
+            throw ErrorFailure(ERROR_NETNAME_DELETED);
+        return true;
+    }
+    void Flush(HANDLE file) override {
+        if (fault == Fault::Flush)
+            throw ErrorFailure(ERROR_WRITE_FAULT);
+        CopyCalls::Flush(file);
+    }
+};
+
 class Win32FileSystemTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -65,7 +96,8 @@ class Win32FileSystemTest : public ::testing::Test {
     std::wstring Target() const { return folder_.PathOf(L"target"); }
 
     TestFolder folder_;
-    Win32FileSystem files_;
+    FaultyCopyCalls calls_;
+    Win32FileSystem files_{calls_};
 };
 
 // --- CopyFile ---------------------------------------------------------------------------------
@@ -121,28 +153,33 @@ TEST_F(Win32FileSystemTest, CopyFileRefusesReadOnlyFileHoldingTheSameBytes) {
 // copy records the source as its handle tells it.
 TEST_F(Win32FileSystemTest, CopyOfReadOnlyHiddenOrSystemImageIsPlainSoItCanBeReplaced) {
     const DWORD kinds[] = {FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM,
-                           FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN};
+                           FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN,
+                           FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM};
     constexpr DWORD kNotPlain =
         FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     for (const DWORD kind : kinds) {
         SCOPED_TRACE(kind);
+        // A target of its own, so that each kind's first copy is a fresh one.
+        const std::wstring target = L"target" + std::to_wstring(kind) + L"\\";
+        folder_.MakeFolder(target);
         const std::wstring source = Source(L"1.dcm");
         ::SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_NORMAL);
         folder_.WriteBytes(L"source\\1.dcm", kOtherBytes);
         ASSERT_TRUE(::SetFileAttributesW(source.c_str(), kind));
 
         for (int run = 0; run < 2; ++run) {  // the second replaces the first's copy
-            const FolderFiles copied = files_.CopyFile(Source(L"*.dcm"), Target(), true, {});
+            const FolderFiles copied =
+                files_.CopyFile(Source(L"*.dcm"), folder_.PathOf(target), true, {});
             ASSERT_EQ(copied.images.size(), 1u);
             EXPECT_EQ(copied.images[0].name, L"1.dcm");
             EXPECT_EQ(copied.images[0].copyName, L"1.dcm");
             EXPECT_EQ(copied.images[0].source.size, kOtherBytes.size());
             EXPECT_NE(copied.images[0].source.file, 0u);
             EXPECT_EQ(::GetFileAttributesW(source.c_str()) & kNotPlain, kind);
-            EXPECT_EQ(::GetFileAttributesW(folder_.PathOf(L"target\\1.dcm").c_str()) & kNotPlain,
+            EXPECT_EQ(::GetFileAttributesW(folder_.PathOf(target + L"1.dcm").c_str()) & kNotPlain,
                       0u);
         }
-        EXPECT_EQ(PlatformOrder(Target() + L"\\*.dcm").size(), 1u);
+        EXPECT_EQ(PlatformOrder(folder_.PathOf(target + L"*")).size(), 3u);  // ".", "..", 1.dcm
     }
 }
 
@@ -171,22 +208,34 @@ TEST_F(Win32FileSystemTest, CopyFileStopsAtFirstFailingFileAndKeepsEarlierCopies
 
 // Every patient's images meet in one folder, and many applications name every export IMG001.dcm:
 // an image never replaces a different one. It goes under the first numbered name that is free or
-// already holds its bytes, so a retry or a second run gives the same names and adds no file.
+// already holds its bytes, so a retry or a second run gives the same names and adds no file. A
+// copy gets a name only when it is whole and on the disk, and is compared as it came out: one
+// that goes wrong leaves no file under any image's name, and what an earlier cut-off copy left is
+// neither an image nor in the way.
 TEST_F(Win32FileSystemTest, CopyFileKeepsEveryDifferentImageOfTheSameName) {
     const std::string sameSize(kImageBytes.size(), 'x');
     const std::string image(kImageBytes);
     const std::string other(kOtherBytes);
     const std::string aFolder = "<a folder>";
+    // Alike in the first step of the comparison (64 KiB), different after it.
+    const std::string large = std::string(64 * 1024, 'a') + "the image's own end";
+    const std::string largeOther = std::string(64 * 1024, 'a') + "another image's end";
+    const std::wstring unfinished = L"a.b.dcm" + std::wstring(kUnfinishedSuffix);
+    const std::string cutOff = image.substr(0, 5);
+    using Fault = FaultyCopyCalls::Fault;
     struct Case {
         const char* what;
         std::vector<std::pair<std::wstring, std::string>> before;  // in the target
-        std::wstring expectedName;
+        std::wstring expectedName;                                 // none: the copy fails
+        std::string source = std::string(kImageBytes);
+        Fault fault = Fault::None;
     };
     const Case cases[] = {
         {"free name", {}, L"a.b.dcm"},
         {"same bytes", {{L"a.b.dcm", image}}, L"a.b.dcm"},
         {"other size", {{L"a.b.dcm", other}}, L"a.b (2).dcm"},
         {"same size, other bytes", {{L"a.b.dcm", sameSize}}, L"a.b (2).dcm"},
+        {"same first 64 KiB, other bytes later", {{L"a.b.dcm", largeOther}}, L"a.b (2).dcm", large},
         {"second name taken too",
          {{L"a.b.dcm", sameSize}, {L"a.b (2).dcm", other}},
          L"a.b (3).dcm"},
@@ -194,14 +243,28 @@ TEST_F(Win32FileSystemTest, CopyFileKeepsEveryDifferentImageOfTheSameName) {
          {{L"A.B.DCM", sameSize}, {L"a.b (2).dcm", image}},
          L"a.b (2).dcm"},
         {"a folder of the name", {{L"a.b.dcm", aFolder}}, L"a.b (2).dcm"},
+        {"left over from a cut-off copy", {{unfinished, cutOff}}, L"a.b.dcm"},
+        {"left over beside the same image",
+         {{L"a.b.dcm", image}, {unfinished, cutOff}},
+         L"a.b.dcm"},
+        {"cut off half way", {}, L"", image, Fault::CutOff},
+        {"copied short without an error", {}, L"", image, Fault::CutShort},
+        {"not flushed", {}, L"", image, Fault::Flush},
+        {"taken name compared with what the copy holds",
+         {{L"a.b.dcm", image}},
+         L"a.b (2).dcm",
+         image,
+         Fault::Altered},
     };
-    folder_.WriteBytes(L"source\\a.b.dcm", kImageBytes);
     int index = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        folder_.WriteBytes(L"source\\a.b.dcm", c.source);
+        calls_.fault = c.fault;
         const std::wstring target = L"target" + std::to_wstring(++index) + L"\\";
         folder_.MakeFolder(target);
         bool named = false;  // the expected name is taken already
+        std::size_t leftovers = 0;
         for (const auto& [name, bytes] : c.before) {
             if (bytes == aFolder) {
                 folder_.MakeFolder(target + name);
@@ -209,25 +272,35 @@ TEST_F(Win32FileSystemTest, CopyFileKeepsEveryDifferentImageOfTheSameName) {
                 folder_.WriteBytes(target + name, bytes);
             }
             named = named || name == c.expectedName;
+            if (name == unfinished) {
+                folder_.MakeReadOnly(target + name);  // as the copy of a read-only export is
+                ++leftovers;
+            }
         }
         const std::size_t entriesBefore = PlatformOrder(folder_.PathOf(target + L"*")).size();
 
-        for (int run = 0; run < 2; ++run) {
+        for (int run = 0; run < 2 && !c.expectedName.empty(); ++run) {
             const FolderFiles copied =
                 files_.CopyFile(Source(L"*.dcm"), folder_.PathOf(target), true, {});
             ASSERT_EQ(copied.images.size(), 1u);
             EXPECT_EQ(copied.images[0].name, L"a.b.dcm");
             EXPECT_EQ(copied.images[0].copyName, c.expectedName);
+            EXPECT_EQ(copied.images[0].alreadyThere, named || run > 0);
         }
-
-        EXPECT_EQ(folder_.ReadBytes(target + c.expectedName), kImageBytes);
+        if (c.expectedName.empty()) {
+            EXPECT_TRUE(FailureOf(
+                [&] { files_.CopyFile(Source(L"*.dcm"), folder_.PathOf(target), true, {}); }));
+        } else if (c.fault == Fault::None) {
+            EXPECT_EQ(folder_.ReadBytes(target + c.expectedName), c.source);
+        }
         for (const auto& [name, bytes] : c.before) {
-            if (bytes != aFolder) {
+            if (bytes != aFolder && name != unfinished) {
                 EXPECT_EQ(folder_.ReadBytes(target + name), bytes);
             }
         }
+        EXPECT_FALSE(folder_.Exists(target + unfinished));
         EXPECT_EQ(PlatformOrder(folder_.PathOf(target + L"*")).size(),
-                  entriesBefore + (named ? 0 : 1));
+                  entriesBefore - leftovers + (named || c.expectedName.empty() ? 0u : 1u));
     }
 }
 
@@ -268,12 +341,14 @@ bool CallsCopyProgress(const std::wstring& source, const std::wstring& copy) {
     return calls > 0;
 }
 
-// The copy lets its caller's window look at its queue before each image and during a long one.
-// What the caller throws there ends the copy at once: the image in progress is removed.
+// The copy lets its caller's window look at its queue before each image, during a long one and
+// while it compares a taken name. What the caller throws there ends the copy at once: the image
+// in progress is removed, under its unfinished name too.
 TEST_F(Win32FileSystemTest, CopyFileEndsAtOnceWhenItsHeartbeatThrows) {
     struct Closed {};
     constexpr DWORD kLongerThanAPeriodMs = 150;
     constexpr std::size_t kLongImageBytes = 16 * 1024 * 1024;
+    const std::wstring unfinished = L"target\\1.dcm" + std::wstring(kUnfinishedSuffix);
     folder_.WriteBytes(L"source\\1.dcm", kImageBytes);
     int beats = 0;
     EXPECT_THROW(files_.CopyFile(Source(L"*.dcm"), Target(), true,
@@ -285,18 +360,29 @@ TEST_F(Win32FileSystemTest, CopyFileEndsAtOnceWhenItsHeartbeatThrows) {
     EXPECT_EQ(beats, 1);
     EXPECT_FALSE(folder_.Exists(L"target\\1.dcm"));
 
-    if (!CallsCopyProgress(Source(L"1.dcm"), folder_.PathOf(L"probe.dcm")))
-        GTEST_SKIP() << "this system's CopyFileExW reports no progress (Wine 8 does not)";
-    folder_.WriteBytes(L"source\\1.dcm", std::string(kLongImageBytes, 'x'));
     beats = 0;
     const auto closeDuringTheImage = [&beats] {
         if (++beats > 1)
             throw Closed{};
         ::Sleep(kLongerThanAPeriodMs);
     };
+    const std::string sameSize(kImageBytes.size(), 'x');
+    folder_.WriteBytes(L"target\\1.dcm", sameSize);
+    EXPECT_THROW(files_.CopyFile(Source(L"*.dcm"), Target(), true, closeDuringTheImage), Closed);
+    EXPECT_EQ(beats, 2);
+    EXPECT_EQ(folder_.ReadBytes(L"target\\1.dcm"), sameSize);
+    EXPECT_FALSE(folder_.Exists(unfinished));
+    EXPECT_FALSE(folder_.Exists(L"target\\1 (2).dcm"));
+    ASSERT_TRUE(::DeleteFileW(folder_.PathOf(L"target\\1.dcm").c_str()));
+
+    if (!CallsCopyProgress(Source(L"1.dcm"), folder_.PathOf(L"probe.dcm")))
+        GTEST_SKIP() << "this system's CopyFileExW reports no progress (Wine 8 does not)";
+    folder_.WriteBytes(L"source\\1.dcm", std::string(kLongImageBytes, 'x'));
+    beats = 0;
     EXPECT_THROW(files_.CopyFile(Source(L"*.dcm"), Target(), true, closeDuringTheImage), Closed);
     EXPECT_EQ(beats, 2);
     EXPECT_FALSE(folder_.Exists(L"target\\1.dcm"));
+    EXPECT_FALSE(folder_.Exists(unfinished));
 }
 
 // --- DeleteCopiedFolder -----------------------------------------------------------------------

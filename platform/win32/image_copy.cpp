@@ -71,42 +71,49 @@ std::size_t ReadFull(HANDLE file, std::vector<char>& buffer) {
     return filled;
 }
 
-bool SameBytes(HANDLE source, const std::wstring& existing) {
-    const UniqueFile other(::CreateFileW(
-        existing.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!other)
+UniqueFile OpenToCompare(const std::wstring& path) {
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file)
         ThrowLastError();
-    if (!::SetFilePointerEx(source, LARGE_INTEGER{}, nullptr, FILE_BEGIN))
-        ThrowLastError();
-    std::vector<char> ours(kCompareChunkBytes);
-    std::vector<char> theirs(kCompareChunkBytes);
+    return file;
+}
+
+// A step at a time, beating between steps: two large images on a network share take long.
+bool SameBytes(const std::wstring& copy, const std::wstring& existing, Heartbeat& heartbeat) {
+    const UniqueFile ours = OpenToCompare(copy);
+    const UniqueFile theirs = OpenToCompare(existing);
+    std::vector<char> ourBytes(kCompareChunkBytes);
+    std::vector<char> theirBytes(kCompareChunkBytes);
     for (;;) {
-        const std::size_t read = ReadFull(source, ours);
-        if (ReadFull(other.get(), theirs) != read ||
-            !std::equal(ours.begin(), ours.begin() + static_cast<std::ptrdiff_t>(read),
-                        theirs.begin())) {
+        heartbeat.Beat();
+        const std::size_t read = ReadFull(ours.get(), ourBytes);
+        if (ReadFull(theirs.get(), theirBytes) != read ||
+            !std::equal(ourBytes.begin(), ourBytes.begin() + static_cast<std::ptrdiff_t>(read),
+                        theirBytes.begin())) {
             return false;
         }
-        if (read < ours.size())
+        if (read < ourBytes.size())
             return true;
     }
 }
 
-// The file holding a taken name: its attributes, and whether it holds the image's bytes. Sizes
+// The file holding a taken name: its attributes, and whether it holds the copy's bytes. Sizes
 // first; the bytes are read only when the sizes agree.
 struct Holder {
     DWORD attributes;
     bool sameBytes;
 };
 
-Holder LookAt(const std::wstring& path, HANDLE source, std::uint64_t size) {
+Holder LookAt(const std::wstring& path, const std::wstring& copy, std::uint64_t size,
+              Heartbeat& heartbeat) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
         ThrowLastError();
     const bool file = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
     return {data.dwFileAttributes, file && Combine(data.nFileSizeHigh, data.nFileSizeLow) == size &&
-                                       SameBytes(source, path)};
+                                       SameBytes(copy, path, heartbeat)};
 }
 
 // A C++ exception must not pass through the system's copy loop: it is kept here, the copy is
@@ -128,64 +135,101 @@ DWORD CALLBACK OnProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INT
     }
 }
 
-// Answers false when `failIfTaken` and the name is taken.
-bool CopyTo(const std::wstring& source, const std::wstring& target, bool failIfTaken,
-            Heartbeat& heartbeat) {
-    Progress progress{heartbeat, nullptr};
-    if (::CopyFileExW(source.c_str(), target.c_str(), OnProgress, &progress, nullptr,
-                      failIfTaken ? COPY_FILE_FAIL_IF_EXISTS : 0)) {
-        return true;
-    }
-    const DWORD error = ::GetLastError();
-    if (progress.thrown)
-        std::rethrow_exception(progress.thrown);
-    if (failIfTaken && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS))
-        return false;
-    ::SetLastError(error);
-    ThrowLastError();
-}
-
 void SetAttributes(const std::wstring& path, DWORD attributes) {
     const DWORD plain = attributes & ~kNotPlain;
     if (!::SetFileAttributesW(path.c_str(), plain == 0 ? FILE_ATTRIBUTE_NORMAL : plain))
         ThrowLastError();
 }
 
-// The same image is there already (an earlier try of this tick, or an earlier run): it is
-// replaced. Windows refuses to replace a read-only file where Wine replaces it, so the refusal is
-// made here; this tool's own copies are never read-only. A hidden or system one is an earlier
-// copy of a hidden export and is made plain first, or Windows would refuse it as well.
-void ReplaceSame(const std::wstring& source, const std::wstring& target, DWORD attributes,
-                 Heartbeat& heartbeat) {
+// A copy cut off by a power cut or a crash may have taken the source's read-only attribute with
+// it. Answers false when the file cannot be removed (or is not there).
+bool RemoveFile(const std::wstring& path) {
+    if (::DeleteFileW(path.c_str()))
+        return true;
+    return ::GetLastError() == ERROR_ACCESS_DENIED &&
+           ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL) && ::DeleteFileW(path.c_str());
+}
+
+// One image's copy under its unfinished name. Whatever ends the copy before the copy has its
+// name (a failure, or the window closing from the heartbeat), the file goes with it.
+class UnfinishedCopy {
+  public:
+    explicit UnfinishedCopy(std::wstring path) : path_(std::move(path)) {}
+    ~UnfinishedCopy() {
+        if (!named_)
+            RemoveFile(path_);
+    }
+    UnfinishedCopy(const UnfinishedCopy&) = delete;
+    UnfinishedCopy& operator=(const UnfinishedCopy&) = delete;
+
+    const std::wstring& Path() const { return path_; }
+
+    // A free unfinished name costs the one copy call. A taken one is a leftover of a copy of the
+    // same image that was cut off: it is removed, and the copy made anew.
+    void Fill(const std::wstring& source, CopyCalls& calls, Heartbeat& heartbeat) const {
+        if (calls.CopyBytes(source, path_, heartbeat))
+            return;
+        if (!RemoveFile(path_))
+            ThrowLastError();
+        if (!calls.CopyBytes(source, path_, heartbeat))
+            throw ErrorFailure(ERROR_FILE_EXISTS);
+    }
+
+    // On the disk, and as long as the source: only then may it have an image's name.
+    void FlushAndCheck(std::uint64_t sourceSize, CopyCalls& calls) const {
+        const UniqueFile file(::CreateFileW(path_.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+                                            FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!file)
+            ThrowLastError();
+        calls.Flush(file.get());
+        LARGE_INTEGER size{};
+        if (!::GetFileSizeEx(file.get(), &size))
+            ThrowLastError();
+        if (static_cast<std::uint64_t>(size.QuadPart) != sourceSize)
+            throw ErrorFailure(ERROR_WRITE_FAULT);
+    }
+
+    void Named() { named_ = true; }
+
+  private:
+    std::wstring path_;
+    bool named_ = false;
+};
+
+// The same image is there already (an earlier try of this tick, or an earlier run): the copy
+// takes its place. Windows refuses to replace a read-only file where Wine replaces it, so the
+// refusal is made here; this tool's own copies are never read-only. A hidden or system one is an
+// earlier copy of a hidden export and is made plain first.
+void ReplaceSame(const std::wstring& copy, const std::wstring& target, DWORD attributes,
+                 CopyCalls& calls) {
     if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
         throw ErrorFailure(ERROR_ACCESS_DENIED);
     if ((attributes & kNotPlain) != 0)
         SetAttributes(target, attributes);
-    CopyTo(source, target, false, heartbeat);
+    calls.Rename(copy, target, true);
 }
 
-// One image on its way to a name in the destination.
-struct TakenName {
-    const std::wstring& source;
-    HANDLE held;
-    std::uint64_t size;
-    bool overwrite;
-    Heartbeat& heartbeat;
-
-    // Answers false, having written nothing, when the name holds another image.
-    bool CopyUnder(const std::wstring& target) const {
+// Gives the finished copy the first name that is free or holds its bytes. A taken name is
+// compared with the copy itself, the bytes that would take its place.
+void Name(UnfinishedCopy& copy, const std::wstring& destinationFolder, bool overwrite,
+          CopiedImage& copied, Heartbeat& heartbeat, CopyCalls& calls) {
+    for (int number = kFirstNumber;; ++number) {
+        const std::wstring target = destinationFolder + copied.copyName;
         // A free name costs this one call; the destination is never listed.
-        if (CopyTo(source, target, true, heartbeat))
-            return true;
+        if (calls.Rename(copy.Path(), target, false))
+            break;
         if (!overwrite)
             throw ErrorFailure(ERROR_FILE_EXISTS);
-        const Holder holder = LookAt(target, held, size);
-        if (!holder.sameBytes)
-            return false;
-        ReplaceSame(source, target, holder.attributes, heartbeat);
-        return true;
+        const Holder holder = LookAt(target, copy.Path(), copied.source.size, heartbeat);
+        if (holder.sameBytes) {
+            ReplaceSame(copy.Path(), target, holder.attributes, calls);
+            copied.alreadyThere = true;
+            break;
+        }
+        copied.copyName = NumberedName(copied.name, number);
     }
-};
+    copy.Named();
+}
 
 }  // namespace
 
@@ -217,20 +261,52 @@ void Heartbeat::Beat() {
         beat_();
 }
 
+bool CopyCalls::CopyBytes(const std::wstring& from, const std::wstring& to, Heartbeat& heartbeat) {
+    Progress progress{heartbeat, nullptr};
+    if (::CopyFileExW(from.c_str(), to.c_str(), OnProgress, &progress, nullptr,
+                      COPY_FILE_FAIL_IF_EXISTS)) {
+        return true;
+    }
+    const DWORD error = ::GetLastError();
+    if (progress.thrown)
+        std::rethrow_exception(progress.thrown);
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
+        return false;
+    ::SetLastError(error);
+    ThrowLastError();
+}
+
+void CopyCalls::Flush(HANDLE file) {
+    if (!::FlushFileBuffers(file))
+        ThrowLastError();
+}
+
+bool CopyCalls::Rename(const std::wstring& from, const std::wstring& to, bool replace) {
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (::MoveFileExW(from.c_str(), to.c_str(), flags))
+        return true;
+    const DWORD error = ::GetLastError();
+    if (!replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS))
+        return false;
+    ::SetLastError(error);
+    ThrowLastError();
+}
+
 CopiedImage CopyImage(const std::wstring& sourceFolder, const std::wstring& name,
-                      const std::wstring& destinationFolder, bool overwrite, Heartbeat& heartbeat) {
+                      const std::wstring& destinationFolder, bool overwrite, Heartbeat& heartbeat,
+                      CopyCalls& calls) {
     heartbeat.Beat();
     const std::wstring source = sourceFolder + name;
     const UniqueFile held = OpenSource(source);
     const HandleFacts facts = FactsOf(held.get());
     CopiedImage copied{name, name, facts.identity};
-    const TakenName taken{source, held.get(), copied.source.size, overwrite, heartbeat};
-    for (int number = kFirstNumber; !taken.CopyUnder(destinationFolder + copied.copyName);
-         ++number) {
-        copied.copyName = NumberedName(name, number);
-    }
+    UnfinishedCopy copy(destinationFolder + name + std::wstring(kUnfinishedSuffix));
+    copy.Fill(source, calls, heartbeat);
+    // Made plain before it is opened for writing, which a read-only file refuses.
     if ((facts.attributes & kNotPlain) != 0)
-        SetAttributes(destinationFolder + copied.copyName, facts.attributes);
+        SetAttributes(copy.Path(), facts.attributes);
+    copy.FlushAndCheck(copied.source.size, calls);
+    Name(copy, destinationFolder, overwrite, copied, heartbeat, calls);
     return copied;
 }
 

@@ -339,6 +339,8 @@ UniqueFile OpenFile(std::wstring_view path, DWORD access, DWORD disposition) {
 
 }  // namespace
 
+CopyCalls Win32FileSystem::systemCalls_;
+
 std::vector<std::wstring> Win32FileSystem::SubFolders(std::wstring_view folder) {
     const std::wstring path = ExtendedLengthPath(folder);
     std::vector<std::wstring> folders;
@@ -380,7 +382,7 @@ FolderFiles Win32FileSystem::CopyFile(std::wstring_view sourcePattern,
     Heartbeat alive(heartbeat);
     for (const Entry& entry : entries) {
         copied.images.push_back(
-            CopyImage(sourceFolder, entry.name, destinationFolder, overwrite, alive));
+            CopyImage(sourceFolder, entry.name, destinationFolder, overwrite, alive, *calls_));
     }
     return copied;
 }
