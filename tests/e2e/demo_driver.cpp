@@ -45,6 +45,21 @@ std::string KeyName(const KeyPress& key) {
     }
 }
 
+// The journal's lines without its byte order mark and header, each indented, with plain line ends.
+std::string JournalRows(const std::string& journal) {
+    std::string rows;
+    std::size_t start = journal.find('\n');
+    while (start != std::string::npos && start + 1 < journal.size()) {
+        const std::size_t end = journal.find('\n', start + 1);
+        std::string line = journal.substr(start + 1, end - start - 1);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        rows += "  " + line + "\n";
+        start = end;
+    }
+    return rows.empty() ? "  none\n" : rows;
+}
+
 }  // namespace
 
 int main() {
@@ -75,6 +90,8 @@ int main() {
     }
     const std::string log = ordovan::e2e::ReadBytes(session.Folders().errorLog());
     std::printf("\nError log lines: %s\n%s", log.empty() ? "none" : "", log.c_str());
+    std::printf("\nExport journal rows (%ls):\n%s", session.Folders().journal().c_str(),
+                JournalRows(ordovan::e2e::ReadBytes(session.Folders().journal())).c_str());
     std::printf("\n%s: %zu keys, %d files\n", complete ? "done" : "INCOMPLETE", presses.size(),
                 files);
     return complete ? 0 : 1;
