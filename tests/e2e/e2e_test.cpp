@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/handles.h"
 #include "tests/e2e/session.h"
 #include "tests/wine_only.h"
 
@@ -205,6 +206,43 @@ TEST_F(EndToEnd, ClosingTheWindowInTheMiddleOfAKeySequenceEndsTheProgram) {
     EXPECT_LE(pressesAtExit, 3u);
     EXPECT_EQ(session.KeyPresses().size(), pressesAtExit);
     EXPECT_EQ(ErrorLog(), "");
+}
+
+// Rows that wait while another program holds the journal are not lost when the window closes:
+// they go into a file of their own beside it, which the error log names.
+TEST_F(EndToEnd, ClosingWhileTheJournalIsHeldPutsItsWaitingRowsIntoAFileOfTheirOwn) {
+    const fs::path logs = session.Folders().journal().parent_path();
+    fs::create_directories(logs);
+    const win32::UniqueFile held(::CreateFileW(session.Folders().journal().c_str(),
+                                               GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                               nullptr));  // as Excel holds it
+    ASSERT_TRUE(held);
+    ASSERT_TRUE(session.StartSimulator(1, kLockDelayMs)) << session.Problem();
+    ASSERT_TRUE(session.StartTool(session.Folders().target().wstring())) << session.Problem();
+    ASSERT_TRUE(session.WaitForPresses(2, 30000));
+    EXPECT_TRUE(session.CloseTool(3000)) << session.Problem();
+
+    std::vector<fs::path> leftOver;
+    for (const auto& entry : fs::directory_iterator(logs)) {
+        if (entry.path().filename().wstring().starts_with(L"Exportprotokoll 2"))
+            leftOver.push_back(entry.path());
+    }
+    ASSERT_EQ(leftOver.size(), 1u);
+    const std::string rows = ReadBytes(leftOver[0]);
+    EXPECT_TRUE(rows.starts_with("\xEF\xBB\xBFLauf;Datum;Uhrzeit;Ereignis;")) << rows;
+    EXPECT_NE(rows.find(";Start;"), std::string::npos) << rows;
+    EXPECT_EQ(fs::file_size(session.Folders().journal()), 0u);
+    // The streak's first failure, then the file's name.
+    const std::regex line(R"(^[^\r\n]+ # 32 - [^\r\n]+ - Exportprotokoll\r$)");
+    std::istringstream lines(ErrorLog());
+    std::vector<std::string> logged;
+    for (std::string text; std::getline(lines, text);) {
+        EXPECT_TRUE(std::regex_match(text, line)) << text;
+        logged.push_back(text);
+    }
+    ASSERT_EQ(logged.size(), 2u);
+    EXPECT_NE(logged[1].find(leftOver[0].filename().string()), std::string::npos) << logged[1];
 }
 
 // Windows turns a click on the close button and Alt+F4 into a close only when the tool handles
