@@ -86,8 +86,11 @@ def main():
             if value or not ok:
                 print(f"  {name}: {value} -> {cell}{'' if ok else '  MISMATCH, expected ' + repr(shown(value))}")
     if len(copied) != len(PATIENTS) or [r[3] for r in rows[1:]] != (
-            ["Start"] + ["Kopiert"] * len(PATIENTS) + ["Kein Export", "Stopp"]):
-        print("  the rows' events differ from Start, Kopiert ..., Kein Export, Stopp")
+            ["Start"] + ["Kopiert"] * len(PATIENTS) + ["Stopp"]):
+        print("  the rows' events differ from Start, Kopiert ..., Stopp")
+        mismatches += 1
+    if (work / "Logs" / "ErrorLog.log").exists():
+        print("  the journal logged a failure: Logs/ErrorLog.log")
         mismatches += 1
     if mismatches:
         print(f"FAIL: {mismatches} cells differ; the files are in {work}")

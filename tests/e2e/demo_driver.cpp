@@ -45,21 +45,6 @@ std::string KeyName(const KeyPress& key) {
     }
 }
 
-// The journal's lines without its byte order mark and header, each indented, with plain line ends.
-std::string JournalRows(const std::string& journal) {
-    std::string rows;
-    std::size_t start = journal.find('\n');
-    while (start != std::string::npos && start + 1 < journal.size()) {
-        const std::size_t end = journal.find('\n', start + 1);
-        std::string line = journal.substr(start + 1, end - start - 1);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        rows += "  " + line + "\n";
-        start = end;
-    }
-    return rows.empty() ? "  none\n" : rows;
-}
-
 }  // namespace
 
 int main() {
@@ -90,8 +75,10 @@ int main() {
     }
     const std::string log = ordovan::e2e::ReadBytes(session.Folders().errorLog());
     std::printf("\nError log lines: %s\n%s", log.empty() ? "none" : "", log.c_str());
-    std::printf("\nExport journal rows (%ls):\n%s", session.Folders().journal().c_str(),
-                JournalRows(ordovan::e2e::ReadBytes(session.Folders().journal())).c_str());
+    std::string journal = ordovan::e2e::ReadBytes(session.Folders().journal());
+    journal.erase(0, journal.find('\n') + 1);  // the byte order mark and the header
+    std::erase(journal, '\r');
+    std::printf("\nExport journal rows:\n%s", journal.empty() ? "none\n" : journal.c_str());
     std::printf("\n%s: %zu keys, %d files\n", complete ? "done" : "INCOMPLETE", presses.size(),
                 files);
     return complete ? 0 : 1;
