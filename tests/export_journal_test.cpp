@@ -24,51 +24,44 @@
 namespace ordovan::journal {
 namespace {
 
-enum class Kind { Own, FromOutside, Text };
-
 struct Field {
-    std::wstring value;
-    Kind kind;
-    std::wstring written;
+    const wchar_t* value;
+    bool fromOutside;
+    const wchar_t* written;
 };
 
 void PrintTo(const Field& field, std::ostream* out) {
-    *out << testing::PrintToString(field.value) << " as kind " << static_cast<int>(field.kind);
+    *out << testing::PrintToString(std::wstring(field.value))
+         << (field.fromOutside ? " from outside" : " the tool's own");
 }
 
 class CsvFields : public testing::TestWithParam<Field> {};
 
-TEST_P(CsvFields, AreQuotedGuardedAgainstFormulasAndPatientFieldsOpenAsText) {
-    const Field& field = GetParam();
-    EXPECT_EQ(field.kind == Kind::Text ? CsvTextField(field.value)
-                                       : CsvField(field.value, field.kind == Kind::FromOutside),
-              field.written);
+TEST_P(CsvFields, AreQuotedAndGuardedAgainstFormulas) {
+    EXPECT_EQ(CsvField(GetParam().value, GetParam().fromOutside), GetParam().written);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Journal, CsvFields,
-    testing::Values(
-        Field{L"M\u00fcller, Hans", Kind::FromOutside, L"M\u00fcller, Hans"},
-        Field{L"a;b", Kind::FromOutside, L"\"a;b\""},
-        Field{L"Dr. \"Hans\"", Kind::FromOutside, L"\"Dr. \"\"Hans\"\"\""},
-        Field{L"eins\r\nzwei", Kind::FromOutside, L"\"eins\r\nzwei\""},
-        Field{L"zwei\nZeilen", Kind::Own, L"\"zwei\nZeilen\""},
-        Field{L"=HYPERLINK(1)", Kind::FromOutside, L"'=HYPERLINK(1)"},
-        Field{L"+49", Kind::FromOutside, L"'+49"}, Field{L"-1+1", Kind::FromOutside, L"'-1+1"},
-        Field{L"@SUM(A1)", Kind::FromOutside, L"'@SUM(A1)"},
-        Field{L"\tx", Kind::FromOutside, L"'\tx"}, Field{L"\rx", Kind::FromOutside, L"\"'\rx\""},
-        Field{L"=1;2", Kind::FromOutside, L"\"'=1;2\""}, Field{L"x=1", Kind::FromOutside, L"x=1"},
-        Field{L"-", Kind::Own, L"-"}, Field{L"", Kind::FromOutside, L""},
-        // Patient fields: the text result of ="…", still guarded inside, quotes doubled twice.
-        Field{L"00012345", Kind::Text, L"\"=\"\"00012345\"\"\""},
-        Field{L"01.02.2026", Kind::Text, L"\"=\"\"01.02.2026\"\"\""},
-        Field{L"@Home, Max", Kind::Text, L"\"=\"\"'@Home, Max\"\"\""},
-        Field{L"=HYPERLINK(\"x\";\"y\")", Kind::Text,
-              L"\"=\"\"'=HYPERLINK(\"\"\"\"x\"\"\"\";\"\"\"\"y\"\"\"\")\"\"\""},
-        Field{L"", Kind::Text, L""}));
+    testing::Values(Field{L"M\u00fcller, Hans", true, L"M\u00fcller, Hans"},
+                    Field{L"a;b", true, L"\"a;b\""},
+                    Field{L"Dr. \"Hans\"", true, L"\"Dr. \"\"Hans\"\"\""},
+                    Field{L"eins\r\nzwei", true, L"\"eins\r\nzwei\""},
+                    Field{L"zwei\nZeilen", false, L"\"zwei\nZeilen\""},
+                    Field{L"=HYPERLINK(1)", true, L"'=HYPERLINK(1)"}, Field{L"+49", true, L"'+49"},
+                    Field{L"-1+1", true, L"'-1+1"}, Field{L"@SUM(A1)", true, L"'@SUM(A1)"},
+                    Field{L"\tx", true, L"'\tx"}, Field{L"\rx", true, L"\"'\rx\""},
+                    Field{L"=1;2", true, L"\"'=1;2\""}, Field{L"x=1", true, L"x=1"},
+                    Field{L"-", false, L"-"}, Field{L"", true, L""}));
 
-// Up to 255 characters, the longest string constant of a formula; longer values stay plain.
-TEST(JournalFields, LongerThanAFormulasStringConstantArePlainGuardedText) {
+// Patient fields: the text result of ="…", still guarded inside, quotes doubled twice; up to 255
+// characters, the longest string constant of a formula, and plain guarded text beyond.
+TEST(JournalFields, PatientFieldsOpenAsTextAndStayGuarded) {
+    EXPECT_EQ(CsvTextField(L"00012345"), L"\"=\"\"00012345\"\"\"");
+    EXPECT_EQ(CsvTextField(L"@Home, Max"), L"\"=\"\"'@Home, Max\"\"\"");
+    EXPECT_EQ(CsvTextField(L"=HYPERLINK(\"x\";\"y\")"),
+              L"\"=\"\"'=HYPERLINK(\"\"\"\"x\"\"\"\";\"\"\"\"y\"\"\"\")\"\"\"");
+    EXPECT_EQ(CsvTextField(L""), L"");
     const std::wstring digits(254, L'1');
     EXPECT_EQ(CsvTextField(L"1" + digits), L"\"=\"\"1" + digits + L"\"\"\"");
     EXPECT_EQ(CsvTextField(L"11" + digits), L"11" + digits);
