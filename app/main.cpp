@@ -21,7 +21,8 @@ constexpr std::wstring_view kVersion = L"" ORDOVAN_VERSION_TEXT;
 
 // The one place that wires the program together: Form1 decides, the error log and the export
 // journal record, and the Win32 realisations under platform/win32/ do the work. Start-up is nothing
-// but creating and showing the window; closing it ends the program.
+// but creating and showing the window; closing it ends the program, after the journal has put
+// away any rows still waiting.
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     try {
         ordovan::win32::Win32FileSystem files;
@@ -34,7 +35,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
                             kVersion);
         window.Create(instance, form);
         window.Show(showCommand);
-        return window.RunMessageLoop();
+        const int exitCode = window.RunMessageLoop();
+        journal.Finish();
+        return exitCode;
     } catch (...) {
         // Without a window there is nothing the user could do; end quietly with a failure code.
         return 1;

@@ -10,6 +10,10 @@ class Journal {
   public:
     virtual ~Journal() = default;
     virtual void Write(const JournalRow& row) noexcept = 0;
+    // Writes the rows that wait, if it can now.
+    virtual void Retry() noexcept = 0;
+    // The program ends: rows still waiting go into a file of their own.
+    virtual void Finish() noexcept = 0;
 };
 
 }  // namespace ordovan::journal

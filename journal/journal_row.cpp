@@ -7,8 +7,9 @@ namespace ordovan::journal {
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+// Format 1.2 of the journal; a file that does not begin with it is set aside, never appended to.
 constexpr std::string_view kHeaderLine =
-    "Datum;Uhrzeit;Ereignis;Patient;Patienten-ID;Name;Geburtsdatum;Untersuchungsdatum;"
+    "Lauf;Datum;Uhrzeit;Ereignis;Nr.;Patienten-ID;Name;Geburtsdatum;Untersuchungsdatum;"
     "Bildordner;Bilder;Bytes;Umbenannt;Ziel;Hinweis";
 constexpr std::string_view kLineEnd = "\r\n";
 constexpr wchar_t kSeparator = L';';
@@ -16,6 +17,9 @@ constexpr wchar_t kQuote = L'"';
 constexpr wchar_t kTextMarker = L'\'';
 constexpr std::wstring_view kFormulaStarts = L"=+-@\t\r";
 constexpr std::wstring_view kNeedsQuotes = L";\"\r\n";
+constexpr std::wstring_view kTextFormulaStart = L"=\"";
+// The longest string constant Excel takes in a formula.
+constexpr std::size_t kMaxFormulaText = 255;
 constexpr char32_t kReplacement = 0xFFFD;
 
 void AppendUtf8(std::string& out, char32_t codePoint) {
@@ -65,6 +69,30 @@ std::wstring Number(const std::optional<std::uint64_t>& number) {
     return number ? std::to_wstring(*number) : std::wstring();
 }
 
+// With a leading "'" when Excel would run the value as a formula.
+std::wstring Guarded(std::wstring_view value) {
+    std::wstring guarded;
+    if (!value.empty() && kFormulaStarts.find(value.front()) != value.npos)
+        guarded += kTextMarker;
+    return guarded.append(value);
+}
+
+std::wstring Doubled(std::wstring_view value) {
+    std::wstring doubled;
+    for (const wchar_t character : value) {
+        if (character == kQuote)
+            doubled += kQuote;
+        doubled += character;
+    }
+    return doubled;
+}
+
+std::wstring Quoted(std::wstring field) {
+    if (field.find_first_of(kNeedsQuotes) == field.npos)
+        return field;
+    return kQuote + Doubled(field) + kQuote;
+}
+
 }  // namespace
 
 std::string JournalOpening() {
@@ -74,35 +102,33 @@ std::string JournalOpening() {
 }
 
 std::wstring CsvField(std::wstring_view value, bool fromOutside) {
-    std::wstring field;
-    if (fromOutside && !value.empty() && kFormulaStarts.find(value.front()) != value.npos)
-        field += kTextMarker;
-    field += value;
-    if (field.find_first_of(kNeedsQuotes) == field.npos)
-        return field;
-    std::wstring quoted(1, kQuote);
-    for (const wchar_t character : field) {
-        if (character == kQuote)
-            quoted += kQuote;
-        quoted += character;
-    }
-    quoted += kQuote;
-    return quoted;
+    return Quoted(fromOutside ? Guarded(value) : std::wstring(value));
 }
 
-std::string FormatJournalRow(std::wstring_view date, std::wstring_view time,
+std::wstring CsvTextField(std::wstring_view value) {
+    const std::wstring guarded = Guarded(value);
+    if (guarded.empty() || guarded.size() > kMaxFormulaText)
+        return Quoted(guarded);
+    std::wstring formula(kTextFormulaStart);
+    formula += Doubled(guarded);
+    formula += kQuote;
+    return Quoted(formula);
+}
+
+std::string FormatJournalRow(std::wstring_view run, std::wstring_view date, std::wstring_view time,
                              const JournalRow& row) {
     const dicom::PatientFields& patient = row.patientFields;
     const std::optional<std::uint64_t> patientNumber =
         row.patient ? std::optional<std::uint64_t>(*row.patient) : std::nullopt;
-    const std::vector<std::wstring> fields{CsvField(date, false),
+    const std::vector<std::wstring> fields{CsvField(run, false),
+                                           CsvField(date, false),
                                            CsvField(time, false),
                                            CsvField(row.event, false),
                                            Number(patientNumber),
-                                           CsvField(patient.patientId, true),
-                                           CsvField(patient.name, true),
-                                           CsvField(patient.birthDate, true),
-                                           CsvField(patient.studyDate, true),
+                                           CsvTextField(patient.patientId),
+                                           CsvTextField(patient.name),
+                                           CsvTextField(patient.birthDate),
+                                           CsvTextField(patient.studyDate),
                                            Number(row.imageFolders),
                                            Number(row.images),
                                            Number(row.bytes),

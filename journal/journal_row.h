@@ -13,14 +13,14 @@ namespace ordovan::journal {
 // The events, as the column Ereignis names them.
 inline constexpr std::wstring_view kStart = L"Start";
 inline constexpr std::wstring_view kCopied = L"Kopiert";
-inline constexpr std::wstring_view kEmpty = L"Leer";
-inline constexpr std::wstring_view kHalted = L"Angehalten";
+inline constexpr std::wstring_view kNoExport = L"Kein Export";
+inline constexpr std::wstring_view kAborted = L"Abgebrochen";
 inline constexpr std::wstring_view kStopped = L"Stopp";
 
-// The columns after date and time; what an event leaves out stays empty.
+// The columns after run, date and time; what an event leaves out stays empty.
 struct JournalRow {
     std::wstring_view event{};
-    std::optional<std::uint32_t> patient{};  // the copying tick's number in this run
+    std::optional<std::uint32_t> patient{};  // Nr.: the copying tick's number in this run
     dicom::PatientFields patientFields{};
     std::optional<std::uint64_t> imageFolders{};
     std::optional<std::uint64_t> images{};
@@ -38,8 +38,17 @@ std::string JournalOpening();
 // a field holding ';', '"' or a line break is quoted, with '"' doubled.
 std::wstring CsvField(std::wstring_view value, bool fromOutside);
 
-// The row in UTF-8 with CR LF, date and time first. Patient fields, target and note count as
-// from outside: image headers, the target box and error texts are written by anybody.
-std::string FormatJournalRow(std::wstring_view date, std::wstring_view time, const JournalRow& row);
+// A field from outside that must open as text, exactly as written: Excel and Calc turn "00012345"
+// into 12345, a 16-digit ID into 1,23E+15 and "1-2" into a date. Guarded like CsvField, then
+// written as the formula ="<value>", whose result is that text and nothing else; the value is
+// only ever a string constant in it. A value longer than a formula's string constant may be
+// (255 characters) is written as CsvField writes it.
+std::wstring CsvTextField(std::wstring_view value);
+
+// The row in UTF-8 with CR LF: the run (the date and time of its Start row), date and time first.
+// Patient fields, target and note count as from outside: image headers, the target box and error
+// texts are written by anybody. The patient fields open as text.
+std::string FormatJournalRow(std::wstring_view run, std::wstring_view date, std::wstring_view time,
+                             const JournalRow& row);
 
 }  // namespace ordovan::journal

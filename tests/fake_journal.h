@@ -6,13 +6,18 @@
 
 namespace ordovan::test {
 
-// Keeps the rows the procedures would have written to the export journal. Their events point at
-// the journal's own event names, which live as long as the program.
+// Keeps the rows the procedures would have written to the export journal, and counts the retries
+// and the end. Their events point at the journal's own event names, which live as long as the
+// program.
 class FakeJournal final : public journal::Journal {
   public:
     void Write(const journal::JournalRow& row) noexcept override { rows.push_back(row); }
+    void Retry() noexcept override { ++retries; }
+    void Finish() noexcept override { ++finishes; }
 
     std::vector<journal::JournalRow> rows;
+    int retries = 0;
+    int finishes = 0;
 };
 
 }  // namespace ordovan::test

@@ -148,11 +148,11 @@ class PollTest : public ::testing::Test {
             procedures.push_back(line.procedureText);
         return procedures;
     }
-    // The journal's rows as the file would hold them, with "d" and "t" for date and time.
+    // The journal's rows as the file would hold them, with "r", "d" and "t" for run, date and time.
     std::vector<std::string> JournalRows() const {
         std::vector<std::string> rows;
         for (const auto& row : journal.rows)
-            rows.push_back(journal::FormatJournalRow(L"d", L"t", row));
+            rows.push_back(journal::FormatJournalRow(L"r", L"d", L"t", row));
         return rows;
     }
     // Clicks Start at 0 and runs: the opening takes 19 s, so every 34 s from 34 s on comes a
@@ -473,8 +473,8 @@ TEST_F(PollTest, SubfolderThatCannotBeDeletedHaltsTheRun) {
 }
 
 // One Kopiert row per patient ID of a copying tick (two subfolders of one patient summed, one
-// without a readable header on its own, an image put under another name counted), then Leer for
-// a tick that found nothing, and Stopp for the tick that ends the run.
+// without a readable header on its own, an image put under another name counted), then Kein Export
+// for a tick that found nothing, and Stopp for the tick that ends the run.
 TEST_F(PollTest, JournalHasARowPerPatientOfEachCopyingTickAndOneForAnEmptyTick) {
     const std::string mueller = PatientHeader("4711", "Mueller^Hans");
     WriteFile(WatchFolder() / L"A" / L"1.dcm", mueller + "DICM a1");
@@ -497,15 +497,20 @@ TEST_F(PollTest, JournalHasARowPerPatientOfEachCopyingTickAndOneForAnEmptyTick) 
     std::vector<std::string> rows = JournalRows();
     ASSERT_EQ(rows.size(), 6u) << testing::PrintToString(rows);
     std::sort(rows.begin() + 1, rows.begin() + 4);  // the copying tick's rows, in any order
-    EXPECT_EQ(rows,
-              (std::vector<std::string>{
-                  "d;t;Start;;;;;;;;;;" + to + ";Copy Ordovan 1.2.3\r\n",
-                  "d;t;Kopiert;1;'=0815;Meier, Eva;;01.09.2026;1;1;" +
-                      std::to_string(meier.size()) + ";0;" + to + ";\r\n",
-                  "d;t;Kopiert;1;4711;Mueller, Hans;;01.09.2026;2;3;" + size + ";1;" + to + ";\r\n",
-                  "d;t;Kopiert;1;;;;;1;1;11;0;" + to + ";\r\n",
-                  "d;t;Leer;2;;;;;0;0;0;;" + to + ";\r\n", "d;t;Stopp;2;;;;;;;;;;\r\n"}));
+    EXPECT_EQ(rows, (std::vector<std::string>{
+                        "r;d;t;Start;;;;;;;;;;" + to + ";Copy Ordovan 1.2.3\r\n",
+                        "r;d;t;Kopiert;1;\"=\"\"'=0815\"\"\";\"=\"\"Meier, Eva\"\"\";;"
+                        "\"=\"\"01.09.2026\"\"\";1;1;" +
+                            std::to_string(meier.size()) + ";0;" + to + ";\r\n",
+                        "r;d;t;Kopiert;1;\"=\"\"4711\"\"\";\"=\"\"Mueller, Hans\"\"\";;"
+                        "\"=\"\"01.09.2026\"\"\";2;3;" +
+                            size + ";1;" + to + ";\r\n",
+                        "r;d;t;Kopiert;1;;;;;1;1;11;0;" + to + ";\r\n",
+                        "r;d;t;Kein Export;2;;;;;0;0;0;;" + to + ";\r\n",
+                        "r;d;t;Stopp;2;;;;;;;;;;\r\n"}));
     EXPECT_TRUE(log.lines.empty());
+    // Rows another program kept out of the file are tried again at every tick.
+    EXPECT_EQ(journal.retries, static_cast<int>(window.ticksAt.size()));
 }
 
 // A halt ends the run's rows with the error log's failure. A header that cannot be read is no
@@ -519,11 +524,11 @@ TEST_F(PollTest, JournalMarksAHaltWithItsFailureAndKeepsTheRowOfAnUnreadableHead
 
     const std::string to = Narrow(window.target);
     EXPECT_EQ(JournalRows(), (std::vector<std::string>{
-                                 "d;t;Start;;;;;;;;;;" + to + ";Copy Ordovan 1.2.3\r\n",
-                                 "d;t;Kopiert;1;;;;;1;1;" +
+                                 "r;d;t;Start;;;;;;;;;;" + to + ";Copy Ordovan 1.2.3\r\n",
+                                 "r;d;t;Kopiert;1;;;;;1;1;" +
                                      std::to_string(PatientHeader("4711", "Mueller^Hans").size()) +
                                      ";0;" + to + ";\r\n",
-                                 "d;t;Angehalten;1;;;;;;;;;;# 32 - Datei in Gebrauch\r\n"}));
+                                 "r;d;t;Abgebrochen;1;;;;;;;;;;# 32 - Datei in Gebrauch\r\n"}));
     EXPECT_EQ(LoggedProcedures(), (std::vector<std::wstring>{L"NextPatient"}));
 }
 

@@ -850,14 +850,14 @@ void Soak::HoldJournal() {
 }
 
 // The rows of a tick that copied: one Kopiert row per patient ID among its subfolders (one per
-// subfolder whose header cannot be read), in the order they were first copied, or one Leer row
-// when it found no subfolder.
+// subfolder whose header cannot be read), in the order they were first copied, or one Kein Export
+// row when it found no subfolder.
 void Soak::ExpectCopyingTickRows(const std::wstring& tickTarget) {
     const std::string number = std::to_string(++tally_.copyingTicks);
     const std::string target = Utf8(tickTarget);
     if (copiedThisTick_.empty()) {
         ++tally_.emptyTicks;
-        ExpectRow("Leer;" + number + ";;;;;0;0;0;;" + target);
+        ExpectRow("Kein Export;" + number + ";;;;;0;0;0;;" + target);
         return;
     }
     struct Row {
@@ -882,7 +882,9 @@ void Soak::ExpectCopyingTickRows(const std::wstring& tickTarget) {
     }
     for (const Row& row : rows) {
         ++tally_.copiedRows;
-        ExpectRow("Kopiert;" + number + ";" + row.id + ";;;;" + std::to_string(row.folders) + ";" +
+        // The ID opens as text: the formula ="<ID>", quoted.
+        const std::string id = row.id.empty() ? "" : "\"=\"\"" + row.id + "\"\"\"";
+        ExpectRow("Kopiert;" + number + ";" + id + ";;;;" + std::to_string(row.folders) + ";" +
                   std::to_string(row.images) + ";" + std::to_string(row.bytes) + ";" +
                   std::to_string(row.renamed) + ";" + target);
     }
@@ -898,8 +900,8 @@ bool Soak::CheckJournal(int& rows, int& mismatches) {
     std::string wanted;
     while (std::getline(file, line)) {
         ++rows;
-        // Date and time before, Hinweis after: none of the soak's fields holds a ';'.
-        const std::size_t time = line.find(';', line.find(';') + 1);
+        // Run, date and time before, Hinweis after: none of the soak's fields holds a ';'.
+        const std::size_t time = line.find(';', line.find(';', line.find(';') + 1) + 1);
         const std::string row = line.substr(time + 1, line.rfind(';') - time - 1);
         if (!std::getline(expected, wanted) || row != wanted) {
             if (++mismatches == 1)
@@ -1110,7 +1112,8 @@ bool Soak::Report(std::chrono::steady_clock::time_point started) {
         "uncopied %d, "
         "lost images %lld (not yet copied %lld), copies not plain %d, renamed copies %d (beside "
         "a part of themselves %d), leftovers in the targets %d, "
-        "journal rows %d (copying ticks %d, Kopiert %d, Leer %d, mismatched %d, held open %d "
+        "journal rows %d (copying ticks %d, Kopiert %d, Kein Export %d, mismatched %d, held open "
+        "%d "
         "times, log lines %d), %s, wall time %.0f s: %s\n",
         options_.seed, tally_.patients, tally_.images, tally_.bytes, tally_.faults, tally_.logLines,
         tally_.failingTicks, tally_.unexplainedLines, tally_.halted ? 1 : 0, tally_.stuck ? 1 : 0,

@@ -735,7 +735,8 @@ TEST_F(Win32FileSystemTest, AppendLineFailsWithSharingViolationOnFileHeldExclusi
 
 // --- Win32JournalFile: the export journal's UTF-8 rows ---------------------------------------
 
-TEST_F(Win32FileSystemTest, JournalAppendGivesOnlyANewOrEmptyFileItsOpening) {
+// Append and Create; Create and Rename never replace a file whose name is taken.
+TEST_F(Win32FileSystemTest, JournalAppendGivesOnlyANewOrEmptyFileItsOpeningAndNothingIsReplaced) {
     Win32JournalFile journal;
     const std::wstring path = folder_.PathOf(L"Exportprotokoll.csv");
     folder_.WriteBytes(L"empty.csv", "");
@@ -743,9 +744,13 @@ TEST_F(Win32FileSystemTest, JournalAppendGivesOnlyANewOrEmptyFileItsOpening) {
     journal.Append(path, "Kopf\r\n", "eins\r\n");
     journal.Append(path, "Kopf\r\n", "zwei\r\n");
     journal.Append(folder_.PathOf(L"empty.csv"), "Kopf\r\n", "drei\r\n");
+    EXPECT_FALSE(journal.Create(path, "neu"));
+    EXPECT_TRUE(journal.Create(folder_.PathOf(L"neu.csv"), "neu"));
+    EXPECT_FALSE(journal.Rename(folder_.PathOf(L"neu.csv"), path));
 
     EXPECT_EQ(folder_.ReadBytes(L"Exportprotokoll.csv"), "Kopf\r\neins\r\nzwei\r\n");
     EXPECT_EQ(folder_.ReadBytes(L"empty.csv"), "Kopf\r\ndrei\r\n");
+    EXPECT_EQ(folder_.ReadBytes(L"neu.csv"), "neu");
 }
 
 // As when Excel has the journal open: it lets others read, not write.

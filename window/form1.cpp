@@ -81,6 +81,8 @@ void Form1::cmdStart_Click() {
 }
 
 void Form1::tmrCheck_Timer() {
+    // Rows held back while another program had the journal open go in at the next tick.
+    journal_.Retry();
     if (tickRunning_)
         return;
     tickRunning_ = true;
@@ -164,7 +166,7 @@ void Form1::NextPatient(const std::vector<CopiedFolder>& copiedFolders) {
     } catch (const Failure& failure) {
         log_.WriteErrorLog(kNextPatientProcedure, failure);
         window_.KeepAwake(false);  // halted
-        JournalRunEnd(journal::kHalted, FailureNote(failure));
+        JournalRunEnd(journal::kAborted, FailureNote(failure));
     }
 }
 
@@ -200,13 +202,13 @@ void Form1::JournalStart(const std::wstring& target) {
                     .note = std::wstring(form1::kCaption) + L' ' + version_});
 }
 
-// One Kopiert row per patient ID among the copied subfolders, or one Leer row when the tick found
-// none: an empty export hands over to the next patient as the copying does, and only this row
-// shows it afterwards.
+// One Kopiert row per patient ID among the copied subfolders, or one Kein Export row when the tick
+// found none: an empty export hands over to the next patient as the copying does, and only this
+// row shows it afterwards.
 void Form1::JournalCopyingTick(const std::vector<CopiedFolder>& copiedFolders) {
     try {
         if (copiedFolders.empty()) {
-            journal_.Write({.event = journal::kEmpty,
+            journal_.Write({.event = journal::kNoExport,
                             .patient = patientNumber_,
                             .imageFolders = 0,
                             .images = 0,
@@ -239,7 +241,7 @@ dicom::PatientFields Form1::ReadPatient(const CopiedFolder& folder) {
     }
 }
 
-// The Stopp or Angehalten row: written once for the run that the last Start row opened.
+// The Stopp or Abgebrochen row: written once for the run that the last Start row opened.
 void Form1::JournalRunEnd(std::wstring_view event, std::wstring note) {
     if (!runJournaled_)
         return;

@@ -71,7 +71,7 @@ class Form1 final : public WindowEvents {
     const std::wstring version_;
     // The copying ticks of this run that copied: the journal's patient number.
     std::uint32_t patientNumber_ = 0;
-    // Between a Start row and the Stopp or Angehalten row that ends its run.
+    // Between a Start row and the Stopp or Abgebrochen row that ends its run.
     bool runJournaled_ = false;
     // Set while a tick runs: a tick delivered inside its own event passes is skipped.
     bool tickRunning_ = false;

@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <cwchar>
+#include <iterator>
+
 #include "platform/win32/last_error.h"
 
 namespace ordovan {
@@ -38,6 +41,16 @@ std::wstring CurrentTimeText() {
     return FormatNow([](const SYSTEMTIME& now, wchar_t* buffer, int size) {
         return ::GetTimeFormatEx(LOCALE_NAME_USER_DEFAULT, 0, &now, nullptr, buffer, size);
     });
+}
+
+std::wstring CurrentFileNameTimeText() {
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    wchar_t text[32]{};
+    std::swprintf(text, std::size(text), L"%04u-%02u-%02u %02u-%02u-%02u", unsigned{now.wYear},
+                  unsigned{now.wMonth}, unsigned{now.wDay}, unsigned{now.wHour},
+                  unsigned{now.wMinute}, unsigned{now.wSecond});
+    return text;
 }
 
 }  // namespace ordovan

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 
 #include "platform/win32/file_write.h"
@@ -10,6 +11,16 @@
 #include "platform/win32/long_path.h"
 
 namespace ordovan::win32 {
+
+namespace {
+
+// What CreateFileW with CREATE_NEW and MoveFileExW without MOVEFILE_REPLACE_EXISTING answer for a
+// name that is taken.
+bool NameTaken(DWORD error) {
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+}
+
+}  // namespace
 
 void Win32JournalFile::Append(std::wstring_view path, std::string_view opening,
                               std::string_view bytes) {
@@ -29,6 +40,53 @@ void Win32JournalFile::Append(std::wstring_view path, std::string_view opening,
     text += bytes;
     // One write per row, so that a row lands whole or, on a full disk, is tried again whole.
     WriteWhole(file.get(), text);
+}
+
+bool Win32JournalFile::Create(std::wstring_view path, std::string_view bytes) {
+    const UniqueFile file(::CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                        nullptr));
+    if (!file) {
+        if (NameTaken(::GetLastError()))
+            return false;
+        ThrowLastError();
+    }
+    WriteWhole(file.get(), bytes);
+    return true;
+}
+
+std::string Win32JournalFile::ReadStart(std::wstring_view path, std::size_t count) {
+    // Excel holds an open journal for writing and lets others read it.
+    const UniqueFile file(::CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return {};
+        ThrowLastError();
+    }
+    std::string bytes(std::min<std::size_t>(count, MAXDWORD), '\0');
+    DWORD total = 0;
+    while (total < bytes.size()) {
+        DWORD read = 0;
+        if (!::ReadFile(file.get(), bytes.data() + total, static_cast<DWORD>(bytes.size()) - total,
+                        &read, nullptr))
+            ThrowLastError();
+        if (read == 0)
+            break;
+        total += read;
+    }
+    bytes.resize(total);
+    return bytes;
+}
+
+bool Win32JournalFile::Rename(std::wstring_view from, std::wstring_view to) {
+    if (::MoveFileExW(ExtendedLengthPath(from).c_str(), ExtendedLengthPath(to).c_str(), 0))
+        return true;
+    if (NameTaken(::GetLastError()))
+        return false;
+    ThrowLastError();
 }
 
 }  // namespace ordovan::win32

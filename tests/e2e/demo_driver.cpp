@@ -75,6 +75,10 @@ int main() {
     }
     const std::string log = ordovan::e2e::ReadBytes(session.Folders().errorLog());
     std::printf("\nError log lines: %s\n%s", log.empty() ? "none" : "", log.c_str());
+    std::string journal = ordovan::e2e::ReadBytes(session.Folders().journal());
+    journal.erase(0, journal.find('\n') + 1);  // the byte order mark and the header
+    std::erase(journal, '\r');
+    std::printf("\nExport journal rows:\n%s", journal.empty() ? "none\n" : journal.c_str());
     std::printf("\n%s: %zu keys, %d files\n", complete ? "done" : "INCOMPLETE", presses.size(),
                 files);
     return complete ? 0 : 1;

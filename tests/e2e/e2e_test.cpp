@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "journal/export_journal.h"
+#include "platform/win32/handles.h"
 #include "tests/e2e/session.h"
 #include "tests/wine_only.h"
 
@@ -205,6 +207,40 @@ TEST_F(EndToEnd, ClosingTheWindowInTheMiddleOfAKeySequenceEndsTheProgram) {
     EXPECT_LE(pressesAtExit, 3u);
     EXPECT_EQ(session.KeyPresses().size(), pressesAtExit);
     EXPECT_EQ(ErrorLog(), "");
+}
+
+// Rows that wait while another program holds the journal are not lost when the window closes:
+// they go into a file of their own beside it, which the error log names.
+TEST_F(EndToEnd, ClosingWhileTheJournalIsHeldPutsItsWaitingRowsIntoAFileOfTheirOwn) {
+    const fs::path logs = session.Folders().journal().parent_path();
+    fs::create_directories(logs);
+    const win32::UniqueFile held(::CreateFileW(session.Folders().journal().c_str(),
+                                               GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                               nullptr));  // as Excel holds it
+    ASSERT_TRUE(held);
+    ASSERT_TRUE(session.StartSimulator(1, kLockDelayMs)) << session.Problem();
+    ASSERT_TRUE(session.StartTool(session.Folders().target().wstring())) << session.Problem();
+    ASSERT_TRUE(session.WaitForPresses(2, 30000));
+    EXPECT_TRUE(session.CloseTool(3000)) << session.Problem();
+
+    std::vector<fs::path> files(fs::directory_iterator(logs), fs::directory_iterator{});
+    std::erase_if(files, [](const fs::path& file) {
+        return !file.filename().wstring().starts_with(L"Exportprotokoll 2");
+    });
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_TRUE(ReadBytes(files[0]).starts_with("\xEF\xBB\xBFLauf;Datum;Uhrzeit;"));
+    EXPECT_NE(ReadBytes(files[0]).find(";Start;"), std::string::npos);
+    EXPECT_EQ(fs::file_size(session.Folders().journal()), 0u);
+    // The streak's first failure (# 32), then the line naming the file.
+    const std::string log = ErrorLog();
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
+    EXPECT_NE(log.find("# 32 - " +
+                       std::string(journal::kLeftOverDescription.begin(),
+                                   journal::kLeftOverDescription.end()) +
+                       files[0].filename().string() + " - Exportprotokoll\r\n"),
+              std::string::npos)
+        << log;
 }
 
 // Windows turns a click on the close button and Alt+F4 into a close only when the tool handles

@@ -27,6 +27,9 @@ struct SessionFolders {
     std::filesystem::path reference() const { return work / L"Referenz"; }
     std::filesystem::path simulatorLog() const { return work / L"simulator.log"; }
     std::filesystem::path errorLog() const { return toolFolder() / L"Logs" / L"ErrorLog.log"; }
+    std::filesystem::path journal() const {
+        return toolFolder() / L"Logs" / L"Exportprotokoll.csv";
+    }
 };
 
 // Polls every 100 ms until done() or the timeout; answers whether done() came true.
