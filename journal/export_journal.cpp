@@ -48,4 +48,15 @@ void ExportJournal::Write(const JournalRow& row) noexcept {
     }
 }
 
+void ExportJournal::Retry() noexcept {
+    if (waiting_.empty())
+        return;
+    try {
+        WriteWaiting();
+        failing_ = false;
+    } catch (...) {
+        // Still held or full: the rows keep waiting, and the streak's log line was written.
+    }
+}
+
 }  // namespace ordovan::journal

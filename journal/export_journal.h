@@ -29,6 +29,10 @@ class ExportJournal final : public Journal {
     // Stamps the row with today's date and the time now, in the error log's formats, and writes
     // it after any rows still waiting.
     void Write(const JournalRow& row) noexcept override;
+    // Writes the rows still waiting, if the file takes them now.
+    void Retry() noexcept override;
+    // A last try for the rows still waiting; what the file does not take then is lost.
+    void Finish() noexcept override { Retry(); }
 
     // Rows formatted but not yet written.
     std::size_t Waiting() const noexcept { return waiting_.size(); }

@@ -10,6 +10,10 @@ class Journal {
   public:
     virtual ~Journal() = default;
     virtual void Write(const JournalRow& row) noexcept = 0;
+    // Tries again to write the rows still waiting.
+    virtual void Retry() noexcept = 0;
+    // The program ends: rows still waiting go into a file of their own.
+    virtual void Finish() noexcept = 0;
 };
 
 }  // namespace ordovan::journal

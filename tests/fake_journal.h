@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <vector>
 
 #include "journal/journal.h"
@@ -11,6 +12,11 @@ namespace ordovan::test {
 class FakeJournal final : public journal::Journal {
   public:
     void Write(const journal::JournalRow& row) noexcept override { rows.push_back(row); }
+    void Retry() noexcept override {}
+    void Finish() noexcept override { finishedAfterRows = rows.size(); }
+
+    // How many rows had been written when the program ended the journal.
+    std::optional<std::size_t> finishedAfterRows;
 
     std::vector<journal::JournalRow> rows;
 };

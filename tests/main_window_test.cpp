@@ -29,8 +29,11 @@ constexpr std::wstring_view kNoWatchFolder = L"X:\\NoWatchFolder";
 struct RecordingEvents final : WindowEvents {
     void cmdStart_Click() override { ++clicks; }
     void tmrCheck_Timer() override { ++ticks; }
+    void Form_SessionLock(bool) override {}
+    void Form_Unload(UnloadReason reason) override { unloads.push_back(reason); }
     int clicks = 0;
     int ticks = 0;
+    std::vector<UnloadReason> unloads;
 };
 
 std::wstring ClassName(HWND window) {

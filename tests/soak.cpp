@@ -391,6 +391,9 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
         }
     }
 
+    void Form_SessionLock(bool locked) override { form_.Form_SessionLock(locked); }
+    void Form_Unload(UnloadReason reason) override { form_.Form_Unload(reason); }
+
     // Every line must come from a tick an injected fault made fail, one line per such tick. The
     // journal's line marks the start of a streak of rows that could not be written.
     void WriteErrorLog(std::wstring_view procedure, const Failure& failure) noexcept override {
