@@ -99,9 +99,7 @@ class FakeWindowSystem final : public WindowSystem {
     void Sleep(std::int32_t milliseconds) override;
     void SendKeys(const std::vector<KeyStroke>& strokes, bool wait) override;
     void KeepAwake(bool awake) override { keepAwake.emplace_back(nowMs_, awake); }
-    void BlockShutdown(std::wstring_view reason) override {
-        shutdownReasons.emplace_back(reason);
-    }
+    void BlockShutdown(std::wstring_view reason) override { shutdownReasons.emplace_back(reason); }
     void MarkHandOver(bool on) override { handingOver = on; }
     bool ScreenLocked() override;
     std::optional<std::int32_t> ScreenLockAfterSeconds() override { return lockAfterSeconds; }

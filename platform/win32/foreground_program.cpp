@@ -42,9 +42,9 @@ ForegroundProgram CurrentForegroundProgram() {
     // Another process's title is read without a message to it, so a hung program cannot hold
     // us up here.
     std::array<wchar_t, kTitleChars> title{};
-    program.windowTitle.assign(title.data(),
-                               static_cast<std::size_t>(::GetWindowTextW(
-                                   front, title.data(), static_cast<int>(title.size()))));
+    program.windowTitle.assign(
+        title.data(), static_cast<std::size_t>(
+                          ::GetWindowTextW(front, title.data(), static_cast<int>(title.size()))));
     return program;
 }
 

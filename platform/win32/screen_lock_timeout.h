@@ -10,7 +10,7 @@ namespace ordovan::win32 {
 // What Windows is set to do after a time without input.
 struct IdleLockSettings {
     bool screenSaverActive = false;
-    bool screenSaverSecure = false;   // asks for the password when it ends
+    bool screenSaverSecure = false;  // asks for the password when it ends
     DWORD screenSaverSeconds = 0;
     DWORD inactivityLimitSeconds = 0;  // the machine's inactivity limit; 0: none
 };
