@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <wtsapi32.h>
 
 #include <atomic>
 #include <functional>
@@ -13,6 +14,7 @@
 #include "platform/win32/handles.h"
 #include "platform/win32/last_error.h"
 #include "platform/win32/main_window.h"
+#include "platform/win32/screen_lock_timeout.h"
 #include "platform/win32/win32_file_system.h"
 #include "tests/fake_error_log.h"
 #include "tests/fake_journal.h"
@@ -29,11 +31,12 @@ constexpr std::wstring_view kNoWatchFolder = L"X:\\NoWatchFolder";
 struct RecordingEvents final : WindowEvents {
     void cmdStart_Click() override { ++clicks; }
     void tmrCheck_Timer() override { ++ticks; }
-    void Form_SessionLock(bool) override {}
+    void Form_SessionLock(bool locked) override { locks.push_back(locked); }
     void Form_Unload(UnloadReason reason) override { unloads.push_back(reason); }
     int clicks = 0;
     int ticks = 0;
     std::vector<UnloadReason> unloads;
+    std::vector<bool> locks;
 };
 
 std::wstring ClassName(HWND window) {
@@ -494,15 +497,72 @@ TEST_F(MainWindowTest, APressActivatesTheWindowOnlyOutsideASequence) {
     SleepWhile(window, askFromAnotherThread);
     EXPECT_EQ(answer, MA_NOACTIVATE);
 
-    answer = 0;
-    answered = false;
-    std::thread user(askFromAnotherThread);
-    while (!answered) {
-        window.ProcessPendingEvents();
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    // Asked while the window takes its events, as in the deletion loop's event passes.
+    const auto askDuringEventPasses = [&] {
+        answer = 0;
+        answered = false;
+        std::thread user(askFromAnotherThread);
+        while (!answered) {
+            window.ProcessPendingEvents();
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        }
+        user.join();
+        return answer.load();
+    };
+    EXPECT_EQ(askDuringEventPasses(), MA_ACTIVATE);
+    // A hand-over: from the first pre-deletion key to the next-patient Enter, event passes too.
+    window.MarkHandOver(true);
+    EXPECT_EQ(askDuringEventPasses(), MA_NOACTIVATE);
+    window.MarkHandOver(false);
+    EXPECT_EQ(askDuringEventPasses(), MA_ACTIVATE);
+}
+
+// Windows asked to end the session: refused with the run's reason while a run goes on; once it
+// ends, the logic hears of it before the window goes.
+TEST_F(MainWindowTest, EndOfTheSessionIsRefusedDuringARunAndReportedWhenItComes) {
+    const HWND handle = window.Handle();
+    window.BlockShutdown(L"Copy Ordovan exportiert Bilder");
+    EXPECT_EQ(::SendMessageW(handle, WM_QUERYENDSESSION, 0, 0), FALSE);
+    window.BlockShutdown({});
+    EXPECT_EQ(::SendMessageW(handle, WM_QUERYENDSESSION, 0, 0), TRUE);
+    ::SendMessageW(handle, WM_ENDSESSION, FALSE, 0);  // another program refused: nothing ends
+    EXPECT_TRUE(events.unloads.empty());
+    ::SendMessageW(handle, WM_ENDSESSION, TRUE, 0);
+    ASSERT_FALSE(events.unloads.empty());
+    EXPECT_EQ(events.unloads.front(), UnloadReason::WindowsEnding);
+    EXPECT_FALSE(::IsWindow(handle));
+    MSG quit{};
+    ::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+}
+
+// Windows' lock notification counts, and so does the input desktop, which is ours here.
+TEST_F(MainWindowTest, ScreenCountsAsLockedFromTheLockNotificationToTheUnlock) {
+    EXPECT_FALSE(window.ScreenLocked());
+    ::SendMessageW(window.Handle(), WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 0);
+    EXPECT_TRUE(window.ScreenLocked());
+    ::SendMessageW(window.Handle(), WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK, 0);
+    EXPECT_FALSE(window.ScreenLocked());
+    EXPECT_EQ(events.locks, (std::vector<bool>{true, false}));
+}
+
+TEST(IdleLock, OnlyAScreenSaverWithPasswordOrTheInactivityLimitLocksAndTheEarlierCounts) {
+    const struct {
+        const char* settings;
+        IdleLockSettings given;
+        std::optional<std::int32_t> lockAfter;
+    } cases[] = {
+        {"secure screen saver", {true, true, 600, 0}, 600},
+        {"screen saver without password", {true, false, 600, 0}, std::nullopt},
+        {"secure screen saver switched off", {false, true, 600, 0}, std::nullopt},
+        {"inactivity limit", {false, false, 0, 900}, 900},
+        {"both, limit first", {true, true, 600, 300}, 300},
+        {"both, screen saver first", {true, true, 120, 300}, 120},
+        {"nothing", {}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.settings);
+        EXPECT_EQ(EarliestIdleLock(c.given), c.lockAfter);
     }
-    user.join();
-    EXPECT_EQ(answer, MA_ACTIVATE);
 }
 
 // What reaches the window procedure of the window under test; `passOn` hands it on as well.
