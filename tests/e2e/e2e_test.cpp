@@ -217,5 +217,23 @@ TEST_F(EndToEnd, AltF4DuringAPauseEndsTheProgramAtOnce) {
     CloseDuringThePause(&Session::TypeAltF4);
 }
 
+// Staff click the tool's title bar during a pause, to move it out of the way. The click must
+// neither take the keys from the imaging application nor hold up the rest of the sequence: the
+// press, held back during the pause, is not handed to the window once its button is up.
+TEST_F(EndToEnd, ClickOnTheTitleBarDuringAPauseNeitherTakesNorHoldsUpTheKeys) {
+    ASSERT_TRUE(session.StartSimulator(1, kLockDelayMs)) << session.Problem();
+    ASSERT_TRUE(session.StartTool(session.Folders().target().wstring())) << session.Problem();
+    ASSERT_TRUE(session.WaitForPresses(3, 30000));  // F2, Tab, Enter
+    ::Sleep(kIntoThePauseMs);
+    ASSERT_TRUE(session.ClickTitleBar()) << session.Problem();
+    ASSERT_TRUE(session.WaitForPresses(kOpeningKeys.size(), kRestOfTheSequenceMs + 2000))
+        << session.KeyPresses().size() << " keys arrived";
+
+    Report(CheckPresses(kOpeningKeys));
+    EXPECT_EQ(session.ButtonCaption(), L"Stop");  // the tool answers
+    EXPECT_TRUE(session.CloseTool(10000)) << session.Problem();
+    EXPECT_EQ(ErrorLog(), "");
+}
+
 }  // namespace
 }  // namespace ordovan::e2e
