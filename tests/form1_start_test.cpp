@@ -306,10 +306,10 @@ TEST_F(StartCommand, HandOverIsMarkedThroughoutAndAStartClickedInItWaitsForTheTi
     EXPECT_FALSE(form.StopRequested);
 }
 
-// The screen is locked at three points of a run. Keys refused while it is locked end their
-// sequence with one log line; the run waits (Gesperrt ... Entsperrt), leaves the watch folder
-// alone, and types the rest from the refused key on at the first tick after the unlock: every key
-// of the run once, in order.
+// The screen is locked at four points of a run. A key refused while it is locked, or due once
+// Windows has reported the lock, ends its sequence; the wait has one log line; the run waits
+// (Gesperrt ... Entsperrt), leaves the watch folder alone, and types the rest from the refused key
+// on at the first tick after the unlock: every key of the run once, in order.
 TEST_F(StartCommand, LockedScreenMakesTheRunWaitAndGoOnAtTheKeyItCutShort) {
     const std::int64_t nextPatientEnter = kHandOverMs + 7000;
     const struct {
@@ -328,6 +328,11 @@ TEST_F(StartCommand, LockedScreenMakesTheRunWaitAndGoOnAtTheKeyItCutShort) {
          nextPatientEnter + 60000,
          nextPatientEnter + 60000,
          {L"KelvorinX - {ENTER} - Wahr - 3000"}},
+        {"reported in the deletion's event pass",
+         kDeletionPassMs - 500,
+         kDeletionPassMs + 60000,
+         kDeletionPassMs + 60000,
+         {L"Bildschirmsperre"}},
         {"between two ticks",
          kClickMs + 21000,
          kClickMs + 60000,

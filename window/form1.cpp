@@ -447,6 +447,10 @@ bool Form1::TypeSequence(Sequence sequence, std::size_t from) {
         const driven_app::KeyStep& key = steps[step];
         if (key.IsPause()) {
             window_.Sleep(key.delayMs);
+        } else if (watch_.waitingForUnlock && window_.ScreenLocked()) {
+            // Windows reported the lock meanwhile: the key would only be refused and logged.
+            watch_.interrupted = SequencePosition{sequence, step};
+            return false;
         } else if (!KelvorinX(key.keys, key.wait, key.delayMs) && window_.ScreenLocked()) {
             // Its log line is the wait's one line: the rest of the keys would only add theirs.
             watch_.interrupted = SequencePosition{sequence, step};
