@@ -16,6 +16,10 @@ inline constexpr std::wstring_view kCopied = L"Kopiert";
 inline constexpr std::wstring_view kNoExport = L"Kein Export";
 inline constexpr std::wstring_view kAborted = L"Abgebrochen";
 inline constexpr std::wstring_view kStopped = L"Stopp";
+inline constexpr std::wstring_view kLocked = L"Gesperrt";
+inline constexpr std::wstring_view kUnlocked = L"Entsperrt";
+inline constexpr std::wstring_view kFocus = L"Fokus";
+inline constexpr std::wstring_view kEnded = L"Beendet";
 
 // The columns after run, date and time; what an event leaves out stays empty.
 struct JournalRow {

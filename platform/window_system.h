@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,13 @@ namespace ordovan {
 // must stop at once, with no further key, copy, deletion or log line. Deliberately not a Failure,
 // so that no failure path catches it.
 struct WindowClosed {};
+
+// The program that has the window in front, where typed keys go.
+struct ForegroundProgram {
+    std::uint32_t processId = 0;
+    std::wstring fileName;     // of its executable, without the folder
+    std::wstring windowTitle;  // of its window in front
+};
 
 class WindowSystem {
   public:
@@ -48,6 +56,32 @@ class WindowSystem {
     // Keeps the system and the display awake while a run goes on, or lets them sleep again.
     // Never fails the caller: a run goes on either way.
     virtual void KeepAwake(bool awake) = 0;
+
+    // While a run goes on, Windows asked to end the session shows this reason and is refused;
+    // empty lets it end again. Never fails the caller.
+    virtual void BlockShutdown(std::wstring_view reason) = 0;
+
+    // Marks a hand-over to the next patient, from its first key to its last, event passes
+    // included: a click meanwhile must not bring the window to the front, or the rest of the keys
+    // would be typed into it.
+    virtual void MarkHandOver(bool handingOver) = 0;
+
+    // Whether typed keys would reach no window now: Windows reported the session locked, or the
+    // desktop that takes input is not the user's (the lock screen, a secure desktop).
+    virtual bool ScreenLocked() = 0;
+
+    // After how many seconds without input Windows locks the screen by itself (a screen saver
+    // with a password, the machine's inactivity limit); nothing when it does not.
+    virtual std::optional<std::int32_t> ScreenLockAfterSeconds() = 0;
+
+    // The program whose window is in front now; processId 0 when that cannot be told.
+    virtual ForegroundProgram FrontProgram() = 0;
+};
+
+// Why the window goes away.
+enum class UnloadReason {
+    WindowClosed,   // the user closed it
+    WindowsEnding,  // Windows ends the session: the process may end once the handler returns
 };
 
 // What the window system reports to the main window's logic.
@@ -56,6 +90,10 @@ class WindowEvents {
     virtual ~WindowEvents() = default;
     virtual void cmdStart_Click() = 0;
     virtual void tmrCheck_Timer() = 0;
+    // Windows reported the session locked or unlocked.
+    virtual void Form_SessionLock(bool locked) = 0;
+    // The window goes away and the program ends.
+    virtual void Form_Unload(UnloadReason reason) = 0;
 };
 
 }  // namespace ordovan

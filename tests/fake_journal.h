@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <vector>
 
 #include "journal/journal.h"
@@ -13,7 +14,13 @@ class FakeJournal final : public journal::Journal {
   public:
     void Write(const journal::JournalRow& row) noexcept override { rows.push_back(row); }
     void Retry() noexcept override { ++retries; }
-    void Finish() noexcept override { ++finishes; }
+    void Finish() noexcept override {
+        ++finishes;
+        finishedAfterRows = rows.size();
+    }
+
+    // How many rows had been written when the program ended the journal.
+    std::optional<std::size_t> finishedAfterRows;
 
     std::vector<journal::JournalRow> rows;
     int retries = 0;

@@ -12,6 +12,18 @@ void FakeWindowSystem::RunUntil(std::int64_t untilMs) {
     nowMs_ = std::max(nowMs_, untilMs);
 }
 
+void FakeWindowSystem::ScheduleLock(std::int64_t fromMs, std::int64_t untilMs) {
+    locks_.emplace_back(fromMs, untilMs);
+    lockChanges_.insert({fromMs, true});
+    lockChanges_.insert({untilMs, false});
+}
+
+bool FakeWindowSystem::ScreenLocked() {
+    return std::any_of(locks_.begin(), locks_.end(), [this](const auto& lock) {
+        return lock.first <= nowMs_ && nowMs_ < lock.second;
+    });
+}
+
 void FakeWindowSystem::FailNext(Operation operation, Failure failure, int callsToPass) {
     failures_.insert_or_assign(operation, PlannedFailure{std::move(failure), callsToPass});
 }
@@ -30,6 +42,8 @@ std::optional<std::pair<std::int64_t, FakeWindowSystem::EventKind>> FakeWindowSy
         next = {*extraTicks_.begin(), EventKind::ExtraTick};
     if (closeAtMs_ && (!next || *closeAtMs_ < next->first))
         next = {*closeAtMs_, EventKind::Close};
+    if (!lockChanges_.empty() && (!next || lockChanges_.begin()->first < next->first))
+        next = {lockChanges_.begin()->first, EventKind::LockChange};
     return next;
 }
 
@@ -55,11 +69,18 @@ void FakeWindowSystem::Deliver(EventKind kind, std::int64_t dueMs) {
                 ticksAt.push_back(nowMs_);
                 events_->tmrCheck_Timer();
                 return;
+            case EventKind::LockChange: {
+                const bool locked = lockChanges_.begin()->second;
+                lockChanges_.erase(lockChanges_.begin());
+                events_->Form_SessionLock(locked);
+                return;
+            }
             case EventKind::Close:
                 closed = true;
                 closeAtMs_.reset();
                 timerEnabled = false;
                 pendingClicks_.clear();
+                events_->Form_Unload(UnloadReason::WindowClosed);  // as WM_DESTROY
                 return;
         }
     } catch (const WindowClosed&) {
@@ -69,6 +90,7 @@ void FakeWindowSystem::Deliver(EventKind kind, std::int64_t dueMs) {
 
 void FakeWindowSystem::ProcessPendingEvents() {
     ThrowIfFailing(Operation::ProcessPendingEvents);
+    passesHandingOver.push_back(handingOver);
     // Only what is pending now, in time order; events that come due while these run wait for the
     // next pass, and an event a nested pass has already taken is not delivered twice.
     const std::int64_t passMs = nowMs_;
@@ -91,6 +113,9 @@ void FakeWindowSystem::ProcessPendingEvents() {
             next = {*extraTicks_.begin(), EventKind::ExtraTick};
         if (closeReady && (!next || *closeAtMs_ < next->first))
             next = {*closeAtMs_, EventKind::Close};
+        if (!lockChanges_.empty() && lockChanges_.begin()->first <= passMs &&
+            (!next || lockChanges_.begin()->first < next->first))
+            next = {lockChanges_.begin()->first, EventKind::LockChange};
         if (!next)
             return;
         if (next->second == EventKind::Click)
@@ -167,7 +192,9 @@ void FakeWindowSystem::SendKeys(const std::vector<KeyStroke>& strokes, bool wait
     ThrowIfFailing(Operation::SendKeys);
     if (closed)
         throw WindowClosed{};
-    typed.push_back({nowMs_, strokes, wait});
+    if (ScreenLocked())
+        throw Failure(5, L"Zugriff verweigert");
+    typed.push_back({nowMs_, strokes, wait, handingOver});
     if (onTyped)
         onTyped(typed.back());
 }

@@ -35,6 +35,7 @@ class FakeWindowSystem final : public WindowSystem {
         std::int64_t atMs;
         std::vector<KeyStroke> strokes;
         bool wait;
+        bool handingOver = false;  // typed while the hand-over was marked
     };
 
     struct Message {
@@ -50,6 +51,9 @@ class FakeWindowSystem final : public WindowSystem {
     void ScheduleClick(std::int64_t atMs) { pendingClicks_.insert({atMs, 0}); }
     // A timer message at that time whatever the timer's phase, as a late WM_TIMER can arrive.
     void ScheduleTick(std::int64_t atMs) { extraTicks_.insert(atMs); }
+    // The screen is locked from `fromMs` until `untilMs`: keys typed meanwhile are refused with
+    // access denied, and the lock and the unlock are reported as events at those times.
+    void ScheduleLock(std::int64_t fromMs, std::int64_t untilMs);
     // The user closes the window at that time. Like the real window system, a procedure that lets
     // events run then gets WindowClosed.
     void ScheduleClose(std::int64_t atMs) { closeAtMs_ = atMs; }
@@ -76,6 +80,14 @@ class FakeWindowSystem final : public WindowSystem {
     bool closed = false;
     // Operations a procedure asked for after the window had been closed.
     int operationsAfterClose = 0;
+    // Whether each event pass ran while the hand-over was marked, in order.
+    std::vector<bool> passesHandingOver;
+    bool handingOver = false;
+    // Every reason given to Windows for refusing to end the session (empty: allowed again).
+    std::vector<std::wstring> shutdownReasons;
+    // What the window system answers about the screen lock and the program in front.
+    std::optional<std::int32_t> lockAfterSeconds;
+    ForegroundProgram front{4711, L"Ordovan.exe", L"Ordovan"};
 
     std::wstring ButtonCaption() override;
     void SetButtonCaption(std::wstring_view caption) override;
@@ -87,9 +99,14 @@ class FakeWindowSystem final : public WindowSystem {
     void Sleep(std::int32_t milliseconds) override;
     void SendKeys(const std::vector<KeyStroke>& strokes, bool wait) override;
     void KeepAwake(bool awake) override { keepAwake.emplace_back(nowMs_, awake); }
+    void BlockShutdown(std::wstring_view reason) override { shutdownReasons.emplace_back(reason); }
+    void MarkHandOver(bool on) override { handingOver = on; }
+    bool ScreenLocked() override;
+    std::optional<std::int32_t> ScreenLockAfterSeconds() override { return lockAfterSeconds; }
+    ForegroundProgram FrontProgram() override { return front; }
 
   private:
-    enum class EventKind { Click, Tick, ExtraTick, Close };
+    enum class EventKind { Click, Tick, ExtraTick, Close, LockChange };
 
     std::optional<std::pair<std::int64_t, EventKind>> NextEvent() const;
     void Deliver(EventKind kind, std::int64_t dueMs);
@@ -102,6 +119,8 @@ class FakeWindowSystem final : public WindowSystem {
     std::optional<std::int64_t> closeAtMs_;
     std::multiset<std::int64_t> extraTicks_;
     std::multimap<std::int64_t, int> pendingClicks_;
+    std::vector<std::pair<std::int64_t, std::int64_t>> locks_;
+    std::multimap<std::int64_t, bool> lockChanges_;
     struct PlannedFailure {
         Failure failure;
         int callsToPass;

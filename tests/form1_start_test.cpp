@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "platform/driven_app.h"
 #include "platform/key_notation.h"
 #include "tests/fake_error_log.h"
 #include "tests/fake_journal.h"
@@ -259,6 +262,194 @@ TEST_F(StartCommand, FailureBeforeTheCaptionChangeEndsTheHandlerWithOneLogLine) 
     EXPECT_EQ(log.lines[1].procedureText, L"cmdStart_Click");
     EXPECT_EQ(window.caption, L"Start");
     EXPECT_TRUE(window.typed.empty());
+}
+
+std::vector<std::wstring_view> Events(const FakeJournal& journal) {
+    std::vector<std::wstring_view> events;
+    for (const auto& row : journal.rows)
+        events.push_back(row.event);
+    return events;
+}
+
+// One image subfolder, locked at once: the first tick counts it, the second copies it and hands
+// over, with the deletion loop's event pass after Alt+F, A (53 s after the click).
+constexpr std::wstring_view kSubfolder = L"X:\\Stub\\PACS\\A";
+constexpr std::int64_t kHandOverMs = kClickMs + 49000;
+constexpr std::int64_t kDeletionPassMs = kHandOverMs + 3000;
+constexpr std::size_t kOpeningKeys = 6;
+constexpr std::size_t kHandOverKeys = 9;
+
+// A Stop and a Start clicked during the pre-deletion keys reach the deletion loop's event pass.
+// The hand-over is marked against activation from Alt+F to the last Enter, that pass included,
+// and the Start waits until the tick has ended instead of running a whole run inside it.
+TEST_F(StartCommand, HandOverIsMarkedThroughoutAndAStartClickedInItWaitsForTheTicksEnd) {
+    files.subfolders = {std::wstring(kSubfolder)};
+    window.ScheduleClick(kClickMs);
+    window.ScheduleClick(kHandOverMs + 500);  // Stop
+    window.ScheduleClick(kHandOverMs + 600);  // Start
+    window.RunUntil(kHandOverMs + 40000);
+
+    EXPECT_EQ(window.clicksAt,
+              (std::vector<std::int64_t>{kClickMs, kDeletionPassMs, kDeletionPassMs}));
+    ASSERT_EQ(window.typed.size(), kOpeningKeys + kHandOverKeys + kOpeningKeys);
+    for (std::size_t key = 0; key < window.typed.size(); ++key) {
+        SCOPED_TRACE(key);
+        const bool handOver = key >= kOpeningKeys && key < kOpeningKeys + kHandOverKeys;
+        EXPECT_EQ(window.typed[key].handingOver, handOver);
+    }
+    EXPECT_EQ(window.passesHandingOver, (std::vector<bool>{false, true}));
+    EXPECT_FALSE(window.handingOver);
+    // The second opening sequence begins 4 s after the hand-over's last key and its pause.
+    EXPECT_EQ(window.typed[kOpeningKeys + kHandOverKeys].atMs, kHandOverMs + 19000 + 4000);
+    EXPECT_EQ(window.typed[kOpeningKeys + kHandOverKeys].strokes, ParseKeyString(L"{F2}"));
+    EXPECT_EQ(window.caption, L"Stop");
+    EXPECT_FALSE(form.StopRequested);
+}
+
+// The screen is locked at four points of a run. A key refused while it is locked, or due once
+// Windows has reported the lock, ends its sequence; the wait has one log line; the run waits
+// (Gesperrt ... Entsperrt), leaves the watch folder alone, and types the rest from the refused key
+// on at the first tick after the unlock: every key of the run once, in order.
+TEST_F(StartCommand, LockedScreenMakesTheRunWaitAndGoOnAtTheKeyItCutShort) {
+    const std::int64_t nextPatientEnter = kHandOverMs + 7000;
+    const struct {
+        const char* when;
+        std::int64_t lockedFrom, lockedUntil;
+        std::int64_t goesOnAtMs;  // the first key typed after the unlock
+        std::vector<std::wstring> logged;
+    } cases[] = {
+        {"before the opening keys",
+         kClickMs + 2000,
+         kClickMs + 30000,
+         kClickMs + 34000,
+         {L"Bildschirmsperre"}},
+        {"in the next-patient keys",
+         nextPatientEnter - 500,
+         nextPatientEnter + 60000,
+         nextPatientEnter + 60000,
+         {L"KelvorinX - {ENTER} - Wahr - 3000"}},
+        {"reported in the deletion's event pass",
+         kDeletionPassMs - 500,
+         kDeletionPassMs + 60000,
+         kDeletionPassMs + 60000,
+         {L"Bildschirmsperre"}},
+        {"between two ticks",
+         kClickMs + 21000,
+         kClickMs + 60000,
+         kClickMs + 79000,
+         {L"Bildschirmsperre"}},
+    };
+    std::vector<std::vector<KeyStroke>> everyKey;
+    const auto keysOf = [&everyKey](std::span<const driven_app::KeyStep> steps) {
+        for (const auto& step : steps)
+            if (!step.IsPause())
+                everyKey.push_back(ParseKeyString(step.keys));
+    };
+    keysOf(driven_app::kOpeningSequence);
+    keysOf(driven_app::kPreDeletionKeys);
+    keysOf(driven_app::kNextPatientSequence);
+    const auto altF = ParseKeyString(L"%{F}");
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.when);
+        FakeWindowSystem locked{form1::kPollIntervalMs};
+        FakeErrorLog lockLog;
+        FakeJournal lockJournal;
+        StubFileSystem lockFiles;
+        lockFiles.subfolders = {std::wstring(kSubfolder)};
+        Form1 lockForm{locked, lockFiles, lockLog, lockJournal, kStubWatchFolder, L"1.2.3"};
+        locked.Attach(lockForm);
+        locked.ScheduleLock(c.lockedFrom, c.lockedUntil);
+        locked.ScheduleClick(kClickMs);
+        locked.RunUntil(c.lockedUntil + 80000);
+
+        ASSERT_GE(locked.typed.size(), everyKey.size());
+        for (std::size_t key = 0; key < everyKey.size(); ++key)
+            EXPECT_EQ(locked.typed[key].strokes, everyKey[key]) << "key " << key;
+        EXPECT_TRUE(std::any_of(locked.typed.begin(), locked.typed.end(),
+                                [&](const auto& keys) { return keys.atMs == c.goesOnAtMs; }));
+        EXPECT_TRUE(std::none_of(locked.typed.begin(), locked.typed.end(), [&](const auto& keys) {
+            return keys.atMs >= c.lockedFrom && keys.atMs < c.lockedUntil;
+        }));
+        std::vector<std::wstring> logged;
+        for (const auto& line : lockLog.lines)
+            logged.push_back(line.procedureText);
+        EXPECT_EQ(logged, c.logged);
+        // Every copy handed over once: none while locked, none again after the unlock.
+        EXPECT_EQ(lockFiles.copies,
+                  std::count_if(locked.typed.begin(), locked.typed.end(),
+                                [&](const auto& keys) { return keys.strokes == altF; }));
+        const auto events = Events(lockJournal);
+        ASSERT_EQ(std::count(events.begin(), events.end(), L"Gesperrt"), 1);
+        const auto lockRow = std::find(events.begin(), events.end(), L"Gesperrt");
+        EXPECT_EQ(*std::next(lockRow), L"Entsperrt");
+    }
+}
+
+// The end of a run on record: the window closed or Windows ending the session during a run
+// writes Beendet; Windows' end also makes the journal finish before the handler returns, since
+// the process may be ended then. Without a run nothing is written.
+TEST_F(StartCommand, EndOfTheProgramDuringARunIsRecordedAndLetsWindowsEndAgain) {
+    const std::wstring reason =
+        L"Copy Ordovan exportiert Bilder \u2013 bitte zuerst Stop dr\u00fccken";
+    const struct {
+        const char* how;
+        bool duringRun;
+        UnloadReason reason;
+        std::wstring note;
+    } cases[] = {
+        {"window closed", true, UnloadReason::WindowClosed, L"Fenster geschlossen"},
+        {"Windows ending", true, UnloadReason::WindowsEnding, L"Windows wird beendet"},
+        {"Windows ending, no run", false, UnloadReason::WindowsEnding, L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
+        FakeWindowSystem ending{form1::kPollIntervalMs};
+        FakeErrorLog endLog;
+        FakeJournal endJournal;
+        Form1 endForm{ending, files, endLog, endJournal, kStubWatchFolder, L"1.2.3"};
+        ending.Attach(endForm);
+        if (c.duringRun) {
+            ending.ScheduleClick(kClickMs);
+            ending.RunUntil(kClickMs + 10000);
+        }
+        endForm.Form_Unload(c.reason);
+        endForm.Form_Unload(UnloadReason::WindowClosed);  // the window goes after Windows' end
+
+        const bool windowsEnding = c.reason == UnloadReason::WindowsEnding;
+        if (c.duringRun) {
+            EXPECT_EQ(Events(endJournal), (std::vector<std::wstring_view>{L"Start", L"Beendet"}));
+            EXPECT_EQ(endJournal.rows.back().note, c.note);
+            EXPECT_EQ(ending.shutdownReasons, (std::vector<std::wstring>{reason, L""}));
+        } else {
+            EXPECT_TRUE(endJournal.rows.empty());
+        }
+        EXPECT_EQ(endJournal.finishedAfterRows,
+                  windowsEnding ? std::optional(endJournal.rows.size()) : std::nullopt);
+    }
+}
+
+// The keys go wherever the focus is; when the program in front is another one than the keys
+// went to before, the journal says so once, with its file name and title. The Start row says when
+// Windows would lock the screen by itself.
+TEST_F(StartCommand, ChangeOfTheProgramInFrontIsRecordedOnceAndTheIdleLockAtStart) {
+    files.subfolders = {std::wstring(kSubfolder)};
+    window.lockAfterSeconds = 600;
+    window.onTyped = [this](const FakeWindowSystem::TypedKeys&) {
+        if (window.typed.size() == kOpeningKeys + 3)  // the hand-over's F2
+            window.front = {815, L"notepad.exe", L"Unbenannt - Editor"};
+    };
+    window.ScheduleClick(kClickMs);
+    window.RunUntil(kHandOverMs + 2 * 50000);
+
+    ASSERT_GE(window.typed.size(), kOpeningKeys + 2 * kHandOverKeys);
+    const auto events = Events(journal);
+    ASSERT_EQ(std::count(events.begin(), events.end(), L"Fokus"), 1);
+    const auto focus = std::find_if(journal.rows.begin(), journal.rows.end(),
+                                    [](const auto& row) { return row.event == L"Fokus"; });
+    EXPECT_EQ(focus->note, L"notepad.exe \u2013 Unbenannt - Editor");
+    EXPECT_EQ(journal.rows.front().note,
+              L"Copy Ordovan 1.2.3; Bildschirmsperre nach 10 min: der Lauf wartet dann");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <wtsapi32.h>
 
 #include <atomic>
 #include <functional>
@@ -13,6 +14,7 @@
 #include "platform/win32/handles.h"
 #include "platform/win32/last_error.h"
 #include "platform/win32/main_window.h"
+#include "platform/win32/screen_lock_timeout.h"
 #include "platform/win32/win32_file_system.h"
 #include "tests/fake_error_log.h"
 #include "tests/fake_journal.h"
@@ -29,8 +31,12 @@ constexpr std::wstring_view kNoWatchFolder = L"X:\\NoWatchFolder";
 struct RecordingEvents final : WindowEvents {
     void cmdStart_Click() override { ++clicks; }
     void tmrCheck_Timer() override { ++ticks; }
+    void Form_SessionLock(bool locked) override { locks.push_back(locked); }
+    void Form_Unload(UnloadReason reason) override { unloads.push_back(reason); }
     int clicks = 0;
     int ticks = 0;
+    std::vector<UnloadReason> unloads;
+    std::vector<bool> locks;
 };
 
 std::wstring ClassName(HWND window) {
@@ -350,8 +356,8 @@ TEST_F(MainWindowTest, ClosingTheWindowDuringAKeyWaitEndsTheProcedureWithoutALog
 constexpr DWORD kUserActsAfterMs = 300;
 
 // Wine moves its cursor through the X server, which may not have done so when the click comes:
-// the click waits until the cursor stands where it should.
-void Click(POINT at) {
+// the press waits until the cursor stands where it should.
+void MoveTo(POINT at) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         ::SetCursorPos(at.x, at.y);
         ::Sleep(10);
@@ -359,11 +365,19 @@ void Click(POINT at) {
         if (::GetCursorPos(&now) && now.x == at.x && now.y == at.y)
             break;
     }
-    INPUT clicks[2]{};
-    clicks[0].type = clicks[1].type = INPUT_MOUSE;
-    clicks[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-    clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-    ::SendInput(2, clicks, sizeof(INPUT));
+}
+
+void PressButton(DWORD flags) {
+    INPUT press{};
+    press.type = INPUT_MOUSE;
+    press.mi.dwFlags = flags;
+    ::SendInput(1, &press, sizeof(INPUT));
+}
+
+void Click(POINT at) {
+    MoveTo(at);
+    PressButton(MOUSEEVENTF_LEFTDOWN);
+    PressButton(MOUSEEVENTF_LEFTUP);
 }
 
 POINT CentreOf(HWND control) {
@@ -372,17 +386,21 @@ POINT CentreOf(HWND control) {
     return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
 }
 
-// The close button of the frame (drawn by Wine itself on its virtual desktop), found the way
-// Windows finds it for a click: by hit-testing along the caption from the right.
-POINT CloseButtonOf(HWND window) {
+// A part of the frame (drawn by Wine itself on its virtual desktop), found the way Windows finds
+// it for a click: by hit-testing along the caption from the right.
+POINT FramePartOf(HWND window, LRESULT part) {
     RECT rect{};
     ::GetWindowRect(window, &rect);
     const int y = rect.top + ::GetSystemMetrics(SM_CYFRAME) + ::GetSystemMetrics(SM_CYCAPTION) / 2;
     for (int x = rect.right - 1; x > rect.left; --x) {
-        if (::SendMessageW(window, WM_NCHITTEST, 0, MAKELPARAM(x, y)) == HTCLOSE)
+        if (::SendMessageW(window, WM_NCHITTEST, 0, MAKELPARAM(x, y)) == part)
             return {x - 4, y};
     }
     return {-1, -1};
+}
+
+POINT CloseButtonOf(HWND window) {
+    return FramePartOf(window, HTCLOSE);
 }
 
 // Sleeps 2 s while `act` runs on another thread, and answers how long the sleep took, or -1 when
@@ -481,46 +499,137 @@ TEST_F(MainWindowTest, APressActivatesTheWindowOnlyOutsideASequence) {
     SleepWhile(window, askFromAnotherThread);
     EXPECT_EQ(answer, MA_NOACTIVATE);
 
-    answer = 0;
-    answered = false;
-    std::thread user(askFromAnotherThread);
-    while (!answered) {
-        window.ProcessPendingEvents();
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-    user.join();
-    EXPECT_EQ(answer, MA_ACTIVATE);
+    // Asked while the window takes its events, as in the deletion loop's event passes.
+    const auto askDuringEventPasses = [&] {
+        answer = 0;
+        answered = false;
+        std::thread user(askFromAnotherThread);
+        while (!answered) {
+            window.ProcessPendingEvents();
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        }
+        user.join();
+        return answer.load();
+    };
+    EXPECT_EQ(askDuringEventPasses(), MA_ACTIVATE);
+    // A hand-over: from the first pre-deletion key to the next-patient Enter, event passes too.
+    window.MarkHandOver(true);
+    EXPECT_EQ(askDuringEventPasses(), MA_NOACTIVATE);
+    window.MarkHandOver(false);
+    EXPECT_EQ(askDuringEventPasses(), MA_ACTIVATE);
 }
 
-// What reaches the window procedure of the window under test.
+// Windows asked to end the session: refused with the run's reason while a run goes on; once it
+// ends, the logic hears of it before the window goes.
+TEST_F(MainWindowTest, EndOfTheSessionIsRefusedDuringARunAndReportedWhenItComes) {
+    const HWND handle = window.Handle();
+    window.BlockShutdown(L"Copy Ordovan exportiert Bilder");
+    EXPECT_EQ(::SendMessageW(handle, WM_QUERYENDSESSION, 0, 0), FALSE);
+    window.BlockShutdown({});
+    EXPECT_EQ(::SendMessageW(handle, WM_QUERYENDSESSION, 0, 0), TRUE);
+    ::SendMessageW(handle, WM_ENDSESSION, FALSE, 0);  // another program refused: nothing ends
+    EXPECT_TRUE(events.unloads.empty());
+    ::SendMessageW(handle, WM_ENDSESSION, TRUE, 0);
+    ASSERT_FALSE(events.unloads.empty());
+    EXPECT_EQ(events.unloads.front(), UnloadReason::WindowsEnding);
+    EXPECT_FALSE(::IsWindow(handle));
+    MSG quit{};
+    ::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+}
+
+// Windows' lock notification counts, and so does the input desktop, which is ours here.
+TEST_F(MainWindowTest, ScreenCountsAsLockedFromTheLockNotificationToTheUnlock) {
+    EXPECT_FALSE(window.ScreenLocked());
+    ::SendMessageW(window.Handle(), WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 0);
+    EXPECT_TRUE(window.ScreenLocked());
+    ::SendMessageW(window.Handle(), WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK, 0);
+    EXPECT_FALSE(window.ScreenLocked());
+    EXPECT_EQ(events.locks, (std::vector<bool>{true, false}));
+}
+
+TEST(IdleLock, OnlyAScreenSaverWithPasswordOrTheInactivityLimitLocksAndTheEarlierCounts) {
+    const struct {
+        const char* settings;
+        IdleLockSettings given;
+        std::optional<std::int32_t> lockAfter;
+    } cases[] = {
+        {"secure screen saver", {true, true, 600, 0}, 600},
+        {"screen saver without password", {true, false, 600, 0}, std::nullopt},
+        {"secure screen saver switched off", {false, true, 600, 0}, std::nullopt},
+        {"inactivity limit", {false, false, 0, 900}, 900},
+        {"both, limit first", {true, true, 600, 300}, 300},
+        {"both, screen saver first", {true, true, 120, 300}, 120},
+        {"nothing", {}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.settings);
+        EXPECT_EQ(EarliestIdleLock(c.given), c.lockAfter);
+    }
+}
+
+// What reaches the window procedure of the window under test; `passOn` hands it on as well.
 std::vector<UINT> heldInputSeen;
 WNDPROC windowProcedure = nullptr;
+bool passOn = false;
 
 LRESULT CALLBACK RecordHeldInput(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCLBUTTONDOWN || message == WM_SYSKEYDOWN) {
         heldInputSeen.push_back(message);
-        return 0;  // no move loop, no menu: only their arrival counts here
+        if (!passOn)
+            return 0;  // no move loop, no menu: only their arrival counts here
     }
     return ::CallWindowProcW(windowProcedure, window, message, wParam, lParam);
 }
 
+struct RecordedProcedure {
+    explicit RecordedProcedure(HWND recorded, bool handOn) : window(recorded) {
+        heldInputSeen.clear();
+        passOn = handOn;
+        windowProcedure = reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(
+            recorded, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&RecordHeldInput)));
+    }
+    ~RecordedProcedure() {
+        ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(windowProcedure));
+    }
+    HWND window;
+};
+
+constexpr LPARAM kAltHeld = LPARAM{1} << 29;
+
 // The pump takes a press on the frame and an Alt press out of the queue during a pause, to look
-// past them for a close request; they belong to the window all the same, in their order.
+// past them for a close request; they belong to the window all the same, in their order, as
+// long as the press's button is still held.
 TEST_F(MainWindowTest, FramePressAndAltPressHeldBackDuringASleepReachTheWindowInOrderAfterIt) {
     const HWND handle = window.Handle();
-    heldInputSeen.clear();
-    windowProcedure = reinterpret_cast<WNDPROC>(
-        ::SetWindowLongPtrW(handle, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&RecordHeldInput)));
-    constexpr LPARAM kAltHeld = LPARAM{1} << 29;
+    const POINT caption = FramePartOf(handle, HTCAPTION);
+    ASSERT_NE(caption.x, -1);
+    const RecordedProcedure recorded(handle, false);
     SleepWhile(window, [&] {
-        ::PostMessageW(handle, WM_NCLBUTTONDOWN, HTCAPTION, 0);
+        MoveTo(caption);
+        PressButton(MOUSEEVENTF_LEFTDOWN);
         ::Sleep(kUserActsAfterMs);  // the pump has looked in between
         ::PostMessageW(handle, WM_SYSKEYDOWN, VK_MENU, kAltHeld);
     });
     EXPECT_TRUE(heldInputSeen.empty()) << "handled during the pause";
     window.ProcessPendingEvents();
+    PressButton(MOUSEEVENTF_LEFTUP);
+    window.ProcessPendingEvents();
     EXPECT_EQ(heldInputSeen, (std::vector<UINT>{WM_NCLBUTTONDOWN, WM_SYSKEYDOWN}));
-    ::SetWindowLongPtrW(handle, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(windowProcedure));
+}
+
+// Staff move the window out of the way during a pause and let go long before it ends. Handed to
+// the window then, the press would start a move loop that waits for a release long gone, and
+// the sequence's next key with it.
+TEST_F(MainWindowTest, CaptionPressWhoseButtonIsUpByTheEndOfASleepDoesNotDelayTheNextKey) {
+    const HWND handle = window.Handle();
+    const RecordedProcedure recorded(handle, true);
+    SleepWhile(window, [&] { ::PostMessageW(handle, WM_NCLBUTTONDOWN, HTCAPTION, 0); });
+    ASSERT_EQ(::GetAsyncKeyState(VK_LBUTTON) & 0x8000, 0);
+
+    const ULONGLONG start = ::GetTickCount64();
+    window.SendKeys(ParseKeyString(L"{F2}"), true);
+    EXPECT_LT(::GetTickCount64() - start, 1000u);
+    EXPECT_TRUE(heldInputSeen.empty());
 }
 
 // A part of the window uncovered or invalidated during a pause is painted within half a second.

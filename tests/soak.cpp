@@ -76,6 +76,12 @@ constexpr int kJournalHoldPercent = 3;
 constexpr int kMaxJournalHoldTicks = 3;
 // A copy cut off in the middle of an image (a power cut, the tool killed).
 constexpr int kCutOffPercent = 1;
+// The screen locked (Win+L, a screen saver with a password) for up to this many ticks, beginning
+// up to a minute after the patient's export: before, during or after its hand-over.
+constexpr int kScreenLockPercent = 2;
+constexpr int kMaxScreenLockTicks = 20;
+constexpr int kMaxScreenLockOffsetMs = 60000;
+constexpr std::int64_t kScreenLockApartMs = 2 * form1::kPollIntervalMs;
 // Room for the rows the journal should hold, taken before the drift is measured.
 constexpr std::size_t kExpectedJournalBytesPerPatient = 512;
 constexpr int kMaxTargetMissingTicks = 3;
@@ -116,6 +122,8 @@ struct Plan {
     bool watchMissing = false;
     int journalHoldTicks = 0;
     std::optional<int> imagesBeforeCutOff;
+    int screenLockTicks = 0;
+    int screenLockOffsetMs = 0;
 };
 
 Plan PlanFor(std::uint32_t seed, int patient) {
@@ -158,6 +166,10 @@ Plan PlanFor(std::uint32_t seed, int patient) {
         plan.copiesBeforeTargetGoes.reset();
         plan.targetMissingTicks = 0;
         plan.imagesBeforeCutOff.reset();
+    }
+    if (chance(kScreenLockPercent)) {
+        plan.screenLockTicks = draw(1, kMaxScreenLockTicks);
+        plan.screenLockOffsetMs = draw(0, kMaxScreenLockOffsetMs);
     }
     return plan;
 }
@@ -300,6 +312,8 @@ struct Tally {
     int journalHolds = 0;
     int journalLogLines = 0;
     int cutOffs = 0;
+    int screenLocks = 0;
+    int screenLockLogLines = 0;
     bool halted = false;
     bool stuck = false;
     bool finished = false;
@@ -422,13 +436,17 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
         ++tally_.ticks;
         copiesThisTick_ = 0;
         copiedThisTick_.clear();
+        firstListingEmpty_.reset();
         const bool stopping = form_.StopRequested;
         // The double names the next patient's target while the tick hands over.
         const std::wstring target = window_.target;
         const std::size_t switchedOff = window_.timerSwitchedOffAt.size();
         form_.tmrCheck_Timer();
-        // Only a tick that copied everything or acts on the stop switches the timer off.
-        if (window_.timerSwitchedOffAt.size() > switchedOff) {
+        // Only a tick that copied everything (or found nothing to copy) or acts on the stop
+        // switches the timer off; so does one that goes on with a hand-over a locked screen cut
+        // short, which neither lists nor copies first.
+        const bool copying = copiesThisTick_ > 0 || firstListingEmpty_.value_or(false);
+        if (window_.timerSwitchedOffAt.size() > switchedOff && (stopping || copying)) {
             if (stopping)
                 ExpectRow("Stopp;" + std::to_string(tally_.copyingTicks) + ";;;;;;;;;");
             else
@@ -436,12 +454,23 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
         }
     }
 
+    void Form_SessionLock(bool locked) override { form_.Form_SessionLock(locked); }
+    void Form_Unload(UnloadReason reason) override { form_.Form_Unload(reason); }
+
     // Every line must come from a tick an injected fault made fail, one line per such tick. The
     // journal's line marks the start of a streak of rows that could not be written.
     void WriteErrorLog(std::wstring_view procedure, const Failure& failure) noexcept override {
         if (procedure == journal::kJournalProcedure) {
             ++tally_.journalLogLines;
             return;
+        }
+        // One line for each wait of a locked screen: the key it cut short, or the wait itself.
+        for (ScreenLock& lock : screenLocks_) {
+            if (lock.fromMs <= window_.Now() && window_.Now() < lock.untilMs && !lock.logged) {
+                lock.logged = true;
+                ++tally_.screenLockLogLines;
+                return;
+            }
         }
         ++tally_.logLines;
         const bool explained = tally_.lastFailingTick == tally_.ticks &&
@@ -537,6 +566,16 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
     bool watchFaultArmed_ = false;
     int tickOfExport_ = 0;
     int copiesThisTick_ = 0;
+    std::optional<bool> firstListingEmpty_;
+    struct ScreenLock {
+        std::int64_t fromMs;
+        std::int64_t untilMs;
+        bool logged = false;
+    };
+    std::vector<ScreenLock> screenLocks_;
+    // Gesperrt and Entsperrt rows found in the journal, and whether they alternated.
+    int lockRows_ = 0;
+    bool lockRowsInOrder_ = true;
     std::optional<int> targetBackAtTick_;
     std::unique_ptr<BriefHold> hold_;
     std::int64_t holdEndsMs_ = 0;
@@ -611,7 +650,10 @@ std::vector<std::wstring> Soak::SubFolders(std::wstring_view folder) {
             throw;
         }
     }
-    return CaughtUp().SubFolders(folder);
+    std::vector<std::wstring> subfolders = CaughtUp().SubFolders(folder);
+    if (!firstListingEmpty_)
+        firstListingEmpty_ = subfolders.empty();
+    return subfolders;
 }
 
 FolderFiles Soak::CopyFile(std::wstring_view pattern, std::wstring_view destination, bool overwrite,
@@ -832,6 +874,18 @@ void Soak::ExportNext() {
     if (plan_.journalHoldTicks > 0)
         HoldJournal();
     copyCalls_.imagesBeforeCut = plan_.imagesBeforeCutOff;
+    const std::int64_t lockFromMs = window_.Now() + plan_.screenLockOffsetMs;
+    // Apart from the last lock by more than a hand-over, so that each is a wait of its own; and
+    // not after the last patient, whose run may have ended by then.
+    if (plan_.screenLockTicks > 0 && patient < options_.patients &&
+        (screenLocks_.empty() || lockFromMs > screenLocks_.back().untilMs + kScreenLockApartMs)) {
+        // Keys typed meanwhile are refused, as Windows refuses them on a locked workstation.
+        screenLocks_.push_back({lockFromMs, lockFromMs + std::int64_t{plan_.screenLockTicks} *
+                                                             form1::kPollIntervalMs});
+        window_.ScheduleLock(screenLocks_.back().fromMs, screenLocks_.back().untilMs);
+        ++tally_.faults;
+        ++tally_.screenLocks;
+    }
 }
 
 // Another program opens the journal for reading and lets nobody write it, as Excel does, for a
@@ -903,6 +957,13 @@ bool Soak::CheckJournal(int& rows, int& mismatches) {
         // Run, date and time before, Hinweis after: none of the soak's fields holds a ';'.
         const std::size_t time = line.find(';', line.find(';', line.find(';') + 1) + 1);
         const std::string row = line.substr(time + 1, line.rfind(';') - time - 1);
+        // The waits for a locked screen: Gesperrt, then Entsperrt, once per lock.
+        const bool locked = row.starts_with("Gesperrt;");
+        if (locked || row.starts_with("Entsperrt;")) {
+            lockRowsInOrder_ = lockRowsInOrder_ && locked == (lockRows_++ % 2 == 0);
+            --rows;
+            continue;
+        }
         if (!std::getline(expected, wanted) || row != wanted) {
             if (++mismatches == 1)
                 std::fprintf(stderr, "journal row %d: %s, expected %s\n", rows, row.c_str(),
@@ -1088,12 +1149,14 @@ bool Soak::Report(std::chrono::steady_clock::time_point started) {
     int journalMismatches = 0;
     const bool journalHolds = CheckJournal(journalRows, journalMismatches) &&
                               tally_.journalLogLines <= tally_.journalHolds;
+    const bool locksHold = lockRowsInOrder_ && lockRows_ == 2 * tally_.screenLocks &&
+                           tally_.screenLockLogLines == tally_.screenLocks;
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     const bool passed = tally_.finished && tally_.patients == options_.patients && lost == 0 &&
                         waiting == 0 && tally_.deletedUncopied == 0 && notPlain_ == 0 &&
                         falseRenames_ == 0 && leftovers == 0 && tally_.unexplainedLines == 0 &&
-                        tally_.logLines == tally_.failingTicks && journalHolds &&
+                        tally_.logLines == tally_.failingTicks && journalHolds && locksHold &&
                         (driftSamples_ > 0 || options_.patients <= kWarmUpPatients) &&
                         drift_.handles <= 0 && drift_.privateBytes <= kMemoryToleranceBytes;
     // Drift is measured only once the run got past its warm-up; a run of 100 patients (CI's)
@@ -1113,13 +1176,15 @@ bool Soak::Report(std::chrono::steady_clock::time_point started) {
         "lost images %lld (not yet copied %lld), copies not plain %d, renamed copies %d (beside "
         "a part of themselves %d), leftovers in the targets %d, "
         "journal rows %d (copying ticks %d, Kopiert %d, Kein Export %d, mismatched %d, held open "
-        "%d "
-        "times, log lines %d), %s, wall time %.0f s: %s\n",
+        "%d times, log lines %d), screen locks %d (rows %d%s, log lines %d), %s, wall time %.0f "
+        "s: %s\n",
         options_.seed, tally_.patients, tally_.images, tally_.bytes, tally_.faults, tally_.logLines,
         tally_.failingTicks, tally_.unexplainedLines, tally_.halted ? 1 : 0, tally_.stuck ? 1 : 0,
         tally_.cutOffs, tally_.deletedUncopied, lost, waiting, notPlain_, renamed_, falseRenames_,
         leftovers, journalRows, tally_.copyingTicks, tally_.copiedRows, tally_.emptyTicks,
-        journalMismatches, tally_.journalHolds, tally_.journalLogLines, drift.c_str(), seconds,
+        journalMismatches, tally_.journalHolds, tally_.journalLogLines, tally_.screenLocks,
+        lockRows_, lockRowsInOrder_ ? "" : " out of order", tally_.screenLockLogLines,
+        drift.c_str(), seconds,
         passed ? "PASS" : "FAIL");
     return passed;
 }

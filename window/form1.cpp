@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include "journal/journal_row.h"
 #include "journal/patient_rows.h"
@@ -42,6 +43,33 @@ std::wstring InFolder(std::wstring_view folder, std::wstring_view name) {
     return path;
 }
 
+constexpr std::wstring_view kLockProcedure = L"Bildschirmsperre";
+// Windows answers a program that types into a locked session with access denied: the wait's log
+// line carries that number, with a text that says what the run does.
+constexpr std::int32_t kScreenLockedNumber = 5;
+constexpr std::wstring_view kScreenLockedDescription =
+    L"Bildschirm gesperrt: der Lauf wartet, bis er entsperrt ist";
+constexpr std::wstring_view kLockReportedNote = L"Windows meldet die Sperre";
+constexpr std::wstring_view kLockSeenAtTickNote = L"gesperrt beim Abfragen";
+constexpr std::wstring_view kLockBeforeKeysNote = L"gesperrt vor den Tasten";
+constexpr std::wstring_view kRefusedKeyNote = L"Taste abgewiesen: ";
+constexpr std::wstring_view kShutdownReason =
+    L"Copy Ordovan exportiert Bilder \u2013 bitte zuerst Stop dr\u00fccken";
+constexpr std::wstring_view kWindowsEndingNote = L"Windows wird beendet";
+constexpr std::wstring_view kClosedNote = L"Fenster geschlossen";
+
+std::span<const driven_app::KeyStep> StepsOf(Sequence sequence) {
+    switch (sequence) {
+        case Sequence::Opening:
+            return driven_app::kOpeningSequence;
+        case Sequence::PreDeletion:
+            return driven_app::kPreDeletionKeys;
+        case Sequence::NextPatient:
+            return driven_app::kNextPatientSequence;
+    }
+    return {};
+}
+
 // The failure as the error log's line shows it: "# <number> - <description>".
 std::wstring FailureNote(const Failure& failure) {
     std::wstring note = L"# " + std::to_wstring(failure.Number());
@@ -52,7 +80,14 @@ std::wstring FailureNote(const Failure& failure) {
 
 void Form1::cmdStart_Click() {
     try {
-        if (window_.ButtonCaption() != form1::kStartCaption) {
+        const bool start = window_.ButtonCaption() == form1::kStartCaption;
+        if (tickRunning_ && (start || watch_.deferredClicks > 0)) {
+            // A Start handled in a tick's event pass would run a whole run inside the tick. It,
+            // and every click after it, is taken once the tick has ended, in its order.
+            ++watch_.deferredClicks;
+            return;
+        }
+        if (!start) {
             // Any caption but "Start" asks the run to stop; the poll's next tick switches the
             // timer off.
             StopRequested = true;
@@ -71,9 +106,10 @@ void Form1::cmdStart_Click() {
         }
         window_.SetButtonCaption(form1::kStopCaption);
         JournalStart(target);
-        window_.KeepAwake(true);
+        RunActive(true);
         window_.Sleep(driven_app::kPauseBeforeOpeningMs);
-        SendKeySequence(driven_app::kOpeningSequence);
+        // On a locked screen the rest of the sequence waits for a tick after the unlock.
+        TypeSequence(Sequence::Opening, 0);
         window_.SetTimerEnabled(true);
     } catch (const Failure& failure) {
         log_.WriteErrorLog(kStartProcedure, failure);
@@ -85,6 +121,18 @@ void Form1::tmrCheck_Timer() {
     journal_.Retry();
     if (tickRunning_)
         return;
+    RunTick();
+    TakeDeferredClicks();
+}
+
+void Form1::TakeDeferredClicks() {
+    while (watch_.deferredClicks > 0) {
+        --watch_.deferredClicks;
+        cmdStart_Click();
+    }
+}
+
+void Form1::RunTick() {
     tickRunning_ = true;
     // Reset on every way out, WindowClosed included.
     const struct TickEnd {
@@ -95,8 +143,13 @@ void Form1::tmrCheck_Timer() {
     try {
         if (StopRequested) {
             window_.SetTimerEnabled(false);
-            window_.KeepAwake(false);
-            JournalRunEnd(journal::kStopped);
+            EndRun(journal::kStopped);
+            return;
+        }
+        if (WaitsForUnlock())
+            return;
+        if (watch_.interrupted) {
+            GoOnAfterUnlock();
             return;
         }
         const auto subfolderCount =
@@ -109,6 +162,81 @@ void Form1::tmrCheck_Timer() {
     } catch (const Failure& failure) {
         log_.WriteErrorLog(kTimerProcedure, failure);
     }
+}
+
+// No key reaches any window while the screen is locked. The tick then leaves the watch folder
+// and its counts alone, so that the run goes on after the unlock as if it had not been.
+bool Form1::WaitsForUnlock() {
+    if (window_.ScreenLocked()) {
+        BeginLockWait(std::wstring(kLockSeenAtTickNote), true);
+        return true;
+    }
+    EndLockWait();
+    return false;
+}
+
+// The sequence that the lock cut short goes on at the key Windows refused.
+void Form1::GoOnAfterUnlock() {
+    const SequencePosition at = *std::exchange(watch_.interrupted, std::nullopt);
+    if (at.sequence == Sequence::Opening) {
+        TypeSequence(Sequence::Opening, at.step);
+        window_.SetTimerEnabled(true);  // the first tick 15 s after the last key, as after Start
+        return;
+    }
+    window_.SetTimerEnabled(false);
+    HandOver(at);
+}
+
+void Form1::Form_SessionLock(bool) {
+    // Windows' word alone is not taken: the input desktop decides with it.
+    if (window_.ScreenLocked()) {
+        BeginLockWait(std::wstring(kLockReportedNote), true);
+    } else {
+        EndLockWait();
+    }
+}
+
+void Form1::Form_Unload(UnloadReason reason) {
+    const bool windowsEnding = reason == UnloadReason::WindowsEnding;
+    if (runJournaled_)
+        EndRun(journal::kEnded, std::wstring(windowsEnding ? kWindowsEndingNote : kClosedNote));
+    // Windows may end the process as soon as the handler returns.
+    if (windowsEnding)
+        journal_.Finish();
+}
+
+// The wait of a run, once: one row, and one log line unless a refused key has logged it already.
+void Form1::BeginLockWait(std::wstring note, bool logIt) {
+    if (!runJournaled_ || watch_.waitingForUnlock)
+        return;
+    watch_.waitingForUnlock = true;
+    if (logIt) {
+        log_.WriteErrorLog(kLockProcedure,
+                           Failure(kScreenLockedNumber, std::wstring(kScreenLockedDescription)));
+    }
+    journal_.Write({.event = journal::kLocked, .patient = patientNumber_, .note = std::move(note)});
+}
+
+void Form1::EndLockWait() {
+    if (!watch_.waitingForUnlock)
+        return;
+    watch_.waitingForUnlock = false;
+    journal_.Write({.event = journal::kUnlocked, .patient = patientNumber_});
+}
+
+// From a Start that sets the caption to "Stop" until the run ends: the system and display stay
+// awake, and Windows asked to end the session says why not yet.
+void Form1::RunActive(bool active) {
+    window_.KeepAwake(active);
+    window_.BlockShutdown(active ? kShutdownReason : std::wstring_view{});
+}
+
+void Form1::EndRun(std::wstring_view event, std::wstring note) {
+    RunActive(false);
+    watch_.interrupted.reset();
+    watch_.waitingForUnlock = false;
+    handOverFolders_.clear();
+    JournalRunEnd(event, std::move(note));
 }
 
 // Every image subfolder held its lock file at the last count: copy the images of all of them,
@@ -153,20 +281,36 @@ bool Form1::PathIsFile(const std::wstring& path) {
 }
 
 void Form1::NextPatient(const std::vector<CopiedFolder>& copiedFolders) {
+    handOverFolders_ = copiedFolders;
+    HandOver({Sequence::PreDeletion, 0});
+}
+
+// The pre-deletion keys, the deletion and the next-patient keys, from where they stand. A locked
+// screen cuts them short with the timer on: a tick after the unlock goes on at the refused key.
+void Form1::HandOver(SequencePosition from) {
     try {
         if (StopRequested) {
-            window_.KeepAwake(false);  // the run ends here: the timer stays off
-            JournalRunEnd(journal::kStopped);
+            EndRun(journal::kStopped);  // the run ends here: the timer stays off
             return;
         }
-        SendKeySequence(driven_app::kPreDeletionKeys);
-        DeleteCopiedFolders(copiedFolders);
-        SendKeySequence(driven_app::kNextPatientSequence);
+        const HandOverMark mark(window_);
+        if (from.sequence == Sequence::PreDeletion) {
+            if (!TypeSequence(Sequence::PreDeletion, from.step)) {
+                window_.SetTimerEnabled(true);
+                return;
+            }
+            DeleteCopiedFolders(handOverFolders_);
+            from = {Sequence::NextPatient, 0};
+        }
+        if (!TypeSequence(Sequence::NextPatient, from.step)) {
+            window_.SetTimerEnabled(true);
+            return;
+        }
+        handOverFolders_.clear();
         window_.SetTimerEnabled(true);
     } catch (const Failure& failure) {
         log_.WriteErrorLog(kNextPatientProcedure, failure);
-        window_.KeepAwake(false);  // halted
-        JournalRunEnd(journal::kAborted, FailureNote(failure));
+        EndRun(journal::kAborted, FailureNote(failure));  // halted
     }
 }
 
@@ -197,9 +341,13 @@ void Form1::DeleteCopiedFolders(const std::vector<CopiedFolder>& copiedFolders) 
 void Form1::JournalStart(const std::wstring& target) {
     patientNumber_ = 0;
     runJournaled_ = true;
-    journal_.Write({.event = journal::kStart,
-                    .target = target,
-                    .note = std::wstring(form1::kCaption) + L' ' + version_});
+    watch_.interrupted.reset();
+    watch_.waitingForUnlock = false;
+    std::wstring note = std::wstring(form1::kCaption) + L' ' + version_;
+    // Staff who find a Gesperrt row on Monday see here that the PC was set up to lock.
+    if (const auto lockAfter = window_.ScreenLockAfterSeconds())
+        note += L"; " + ScreenLockNote(*lockAfter);
+    journal_.Write({.event = journal::kStart, .target = target, .note = std::move(note)});
 }
 
 // One Kopiert row per patient ID among the copied subfolders, or one Kein Export row when the tick
@@ -249,22 +397,53 @@ void Form1::JournalRunEnd(std::wstring_view event, std::wstring note) {
     journal_.Write({.event = event, .patient = patientNumber_, .note = std::move(note)});
 }
 
-void Form1::KelvorinX(std::wstring_view keys, bool wait, std::int16_t delay) {
+bool Form1::KelvorinX(std::wstring_view keys, bool wait, std::int16_t delay) {
     try {
         window_.SendKeys(ParseKeyString(keys), wait);
         window_.Sleep(delay);
+        return true;
     } catch (const Failure& failure) {
         log_.WriteErrorLog(KeysProcedureText(keys, wait, delay), failure);
+        return false;
     }
 }
 
-void Form1::SendKeySequence(std::span<const driven_app::KeyStep> steps) {
-    for (const driven_app::KeyStep& step : steps) {
-        if (step.IsPause()) {
-            window_.Sleep(step.delayMs);
-        } else {
-            KelvorinX(step.keys, step.wait, step.delayMs);
+// Types the sequence from the step given. Answers false when the screen is locked, before the
+// first key or at a key Windows refused: the run then waits, and the rest goes on from there.
+bool Form1::TypeSequence(Sequence sequence, std::size_t from) {
+    const std::span<const driven_app::KeyStep> steps = StepsOf(sequence);
+    if (window_.ScreenLocked()) {
+        watch_.interrupted = SequencePosition{sequence, from};
+        BeginLockWait(std::wstring(kLockBeforeKeysNote), true);
+        return false;
+    }
+    NoteFrontProgram(sequence == Sequence::Opening && from == 0);
+    for (std::size_t step = from; step < steps.size(); ++step) {
+        const driven_app::KeyStep& key = steps[step];
+        if (key.IsPause()) {
+            window_.Sleep(key.delayMs);
+        } else if (watch_.waitingForUnlock && window_.ScreenLocked()) {
+            // Windows reported the lock meanwhile: the key would only be refused and logged.
+            watch_.interrupted = SequencePosition{sequence, step};
+            return false;
+        } else if (!KelvorinX(key.keys, key.wait, key.delayMs) && window_.ScreenLocked()) {
+            // Its log line is the wait's one line: the rest of the keys would only add theirs.
+            watch_.interrupted = SequencePosition{sequence, step};
+            BeginLockWait(std::wstring(kRefusedKeyNote).append(key.keys), false);
+            return false;
         }
+    }
+    return true;
+}
+
+// Where the keys go is wherever the focus is; a change of program is put on record.
+void Form1::NoteFrontProgram(bool opening) {
+    if (opening)
+        watch_.focus.Reset();
+    const ForegroundProgram front = window_.FrontProgram();
+    if (watch_.focus.Changed(front.processId)) {
+        journal_.Write(
+            {.event = journal::kFocus, .patient = patientNumber_, .note = FocusNote(front)});
     }
 }
 

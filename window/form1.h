@@ -12,6 +12,7 @@
 #include "platform/driven_app.h"
 #include "platform/file_system.h"
 #include "platform/window_system.h"
+#include "window/run_watch.h"
 
 namespace ordovan {
 
@@ -33,10 +34,13 @@ class Form1 final : public WindowEvents {
 
     void cmdStart_Click() override;
     void tmrCheck_Timer() override;
+    void Form_SessionLock(bool locked) override;
+    void Form_Unload(UnloadReason reason) override;
 
     // Types one key string into the focused window, then pauses `delay` ms. A failure is logged
-    // here and not passed on, so the sequence that called it goes on with its next key.
-    void KelvorinX(std::wstring_view keys, bool wait, std::int16_t delay);
+    // here and not passed on, so the sequence that called it goes on with its next key; the
+    // answer says whether the keys went out.
+    bool KelvorinX(std::wstring_view keys, bool wait, std::int16_t delay);
 
     // The user asked the current run to stop.
     bool StopRequested = false;
@@ -51,7 +55,17 @@ class Form1 final : public WindowEvents {
         FolderFiles images;
     };
 
-    void SendKeySequence(std::span<const driven_app::KeyStep> steps);
+    bool TypeSequence(Sequence sequence, std::size_t from);
+    void NoteFrontProgram(bool opening);
+    void RunTick();
+    void TakeDeferredClicks();
+    bool WaitsForUnlock();
+    void GoOnAfterUnlock();
+    void BeginLockWait(std::wstring note, bool logIt);
+    void EndLockWait();
+    void RunActive(bool active);
+    void EndRun(std::wstring_view event, std::wstring note = {});
+    void HandOver(SequencePosition from);
     void CopyAndHandOver();
     void CountLockedSubfolders();
     bool PathIsFile(const std::wstring& path);
@@ -75,6 +89,9 @@ class Form1 final : public WindowEvents {
     bool runJournaled_ = false;
     // Set while a tick runs: a tick delivered inside its own event passes is skipped.
     bool tickRunning_ = false;
+    RunWatch watch_;
+    // What the copying tick copied, until its hand-over has deleted it.
+    std::vector<CopiedFolder> handOverFolders_;
 };
 
 }  // namespace ordovan

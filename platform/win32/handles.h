@@ -75,4 +75,20 @@ struct FontTraits {
 };
 using UniqueFont = UniqueHandle<FontTraits>;
 
+// OpenInputDesktop.
+struct DesktopTraits {
+    using Handle = HDESK;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle h) noexcept { ::CloseDesktop(h); }
+};
+using UniqueDesktop = UniqueHandle<DesktopTraits>;
+
+// RegOpenKeyExW.
+struct RegistryKeyTraits {
+    using Handle = HKEY;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle h) noexcept { ::RegCloseKey(h); }
+};
+using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
+
 }  // namespace ordovan::win32

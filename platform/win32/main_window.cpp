@@ -5,8 +5,12 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/win32/foreground_program.h"
 #include "platform/win32/key_synthesis.h"
 #include "platform/win32/last_error.h"
+#include "platform/win32/screen_lock_timeout.h"
+#include "platform/win32/session_lock.h"
+#include "platform/win32/shutdown_block.h"
 
 namespace ordovan::win32 {
 
@@ -192,9 +196,17 @@ LRESULT MainWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, LPAR
         case WM_MOUSEACTIVATE:
             // Asked for a press on the inactive window, its frame included, and for a child's
             // press through the child's default handling. The press itself still arrives.
-            if (sequenceWaits_)
+            if (sequenceWaits_ || handingOver_)
                 return MA_NOACTIVATE;
             break;
+        case WM_WTSSESSION_CHANGE:
+            OnSessionChange(wParam);
+            return 0;
+        case WM_QUERYENDSESSION:
+            return OnQueryEndSession();
+        case WM_ENDSESSION:
+            OnEndSession(wParam != FALSE);
+            return 0;
         case WM_NCDESTROY:
             OnNcDestroy();
             break;
@@ -206,6 +218,8 @@ LRESULT MainWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, LPAR
 }
 
 void MainWindow::OnCreate() {
+    // Without the notifications the input desktop still tells a locked screen.
+    RegisterSessionNotifications(window_.get());
     CreateControls();
     ApplyDpi(::GetDpiForWindow(window_.get()));
 }
@@ -237,9 +251,37 @@ void MainWindow::OnActivate(bool active) {
 }
 
 void MainWindow::OnDestroy() {
-    // Closing ends any run: the system may sleep again.
+    if (events_ != nullptr)
+        events_->Form_Unload(UnloadReason::WindowClosed);
+    // Closing ends any run: the system may sleep and end again.
     KeepAwake(false);
+    BlockShutdown({});
+    UnregisterSessionNotifications(window_.get());
     ::PostQuitMessage(0);
+}
+
+void MainWindow::OnSessionChange(WPARAM change) {
+    const std::optional<bool> locked = SessionLockChange(change);
+    if (!locked)
+        return;
+    sessionLocked_ = *locked;
+    if (events_ != nullptr)
+        events_->Form_SessionLock(*locked);
+}
+
+// Windows shows a run's reason only to a program that refuses: one that agrees is ended whatever
+// reason it gave. Whoever ends the session may still end it anyway.
+LRESULT MainWindow::OnQueryEndSession() {
+    return shutdownBlocked_ ? FALSE : TRUE;
+}
+
+// Once this returns, Windows may end the process at any moment: the run's last row goes to the
+// journal first. A process that lives on (a program closed for an update) ends as on a close.
+void MainWindow::OnEndSession(bool ending) {
+    if (!ending || events_ == nullptr)
+        return;
+    events_->Form_Unload(UnloadReason::WindowsEnding);
+    ::DestroyWindow(window_.get());
 }
 
 void MainWindow::OnDpiChanged(UINT dpi, const RECT& suggested) {
@@ -380,6 +422,25 @@ void MainWindow::SendKeys(const std::vector<KeyStroke>& strokes, bool wait) {
     }
     if (!window_)
         throw WindowClosed{};
+}
+
+void MainWindow::BlockShutdown(std::wstring_view reason) {
+    // A failure costs only the reason shown; the run goes on either way.
+    shutdownBlocked_ = !reason.empty();
+    if (window_)
+        SetShutdownBlockReason(window_.get(), reason);
+}
+
+bool MainWindow::ScreenLocked() {
+    return sessionLocked_ || !InputDesktopIsOurs();
+}
+
+std::optional<std::int32_t> MainWindow::ScreenLockAfterSeconds() {
+    return EarliestIdleLock(CurrentIdleLockSettings());
+}
+
+ForegroundProgram MainWindow::FrontProgram() {
+    return CurrentForegroundProgram();
 }
 
 void MainWindow::KeepAwake(bool awake) {

@@ -22,6 +22,8 @@ class MainWindow final : public WindowSystem {
     explicit MainWindow(InputRights& rights) : rights_(&rights) {}
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
+    // The logic may be gone already: the window destroyed now reports nothing to it.
+    ~MainWindow() { events_ = nullptr; }
 
     // Creates the (still hidden) window with its controls. Throws ordovan::Failure.
     void Create(HINSTANCE instance, WindowEvents& events);
@@ -43,6 +45,11 @@ class MainWindow final : public WindowSystem {
     void Sleep(std::int32_t milliseconds) override;
     void SendKeys(const std::vector<KeyStroke>& strokes, bool wait) override;
     void KeepAwake(bool awake) override;
+    void BlockShutdown(std::wstring_view reason) override;
+    void MarkHandOver(bool handingOver) override { handingOver_ = handingOver; }
+    bool ScreenLocked() override;
+    std::optional<std::int32_t> ScreenLockAfterSeconds() override;
+    ForegroundProgram FrontProgram() override;
 
   private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam,
@@ -55,6 +62,9 @@ class MainWindow final : public WindowSystem {
     void OnActivate(bool active);
     void OnDpiChanged(UINT dpi, const RECT& suggested);
     void OnDestroy();
+    void OnSessionChange(WPARAM change);
+    LRESULT OnQueryEndSession();
+    void OnEndSession(bool ending);
     void OnNcDestroy();
 
     void FocusStart();
@@ -74,6 +84,12 @@ class MainWindow final : public WindowSystem {
     // A sequence waits (a sleep or a key wait): a click must not activate the window, or the
     // rest of the keys would be typed into it instead of the imaging application.
     bool sequenceWaits_ = false;
+    // From the first key of a hand-over to its last, its event passes included.
+    bool handingOver_ = false;
+    // Windows reported the session locked, and not yet unlocked.
+    bool sessionLocked_ = false;
+    // A run goes on: Windows asked to end the session is refused, with the reason shown.
+    bool shutdownBlocked_ = false;
 };
 
 }  // namespace ordovan::win32

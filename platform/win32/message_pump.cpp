@@ -16,6 +16,17 @@ constexpr DWORD kAlivePeriodMs = 100;
 constexpr int kPaintsPerLook = 16;
 // lParam bit of a key message: Alt was held when the key went down.
 constexpr LPARAM kAltHeld = LPARAM{1} << 29;
+// GetAsyncKeyState's bit for a key or button that is down now.
+constexpr SHORT kDownNow = SHORT(0x8000);
+
+// Whether the user holds the primary mouse button now. Asked of the button itself: a frame
+// press carries the hit-test code, not the buttons' state, and the thread's key state still
+// says down while the release waits in the queue. Windows answers for the physical buttons, so
+// swapped ones are swapped back. An answer refused (another desktop, UIPI) reads as up.
+bool PrimaryButtonDown() {
+    const int button = ::GetSystemMetrics(SM_SWAPBUTTON) ? VK_RBUTTON : VK_LBUTTON;
+    return (::GetAsyncKeyState(button) & kDownNow) != 0;
+}
 
 }  // namespace
 
@@ -62,6 +73,10 @@ bool MessagePump::DispatchHeld() {
     while (window_ && !held_.empty()) {
         MSG message = held_.front();
         held_.pop_front();
+        // A frame press whose button is up by now would start a move or size loop that waits
+        // for a release long gone: the run's keys would stop until someone clicks.
+        if (message.message == WM_NCLBUTTONDOWN && !PrimaryButtonDown())
+            continue;
         DispatchNow(message);
     }
     return static_cast<bool>(window_);

@@ -43,7 +43,7 @@ class MessagePump {
     const UniqueWindow& window_;
     // Input taken out of the queue only to look past it (an Alt press that may start Alt+F4, a
     // click on the frame that is not on its close button). Handled first, in order, when the
-    // window is serviced again.
+    // window is serviced again; a frame press only while its button is still held.
     std::deque<MSG> held_;
 };
 

@@ -253,5 +253,27 @@ TEST_F(EndToEnd, AltF4DuringAPauseEndsTheProgramAtOnce) {
     CloseDuringThePause(&Session::TypeAltF4);
 }
 
+// Staff click the tool's title bar during a pause, to move it out of the way. The click must
+// neither take the keys from the imaging application nor hold up the run: the press, held back
+// during the pause, is not handed to the window once its button is up, so no move loop waits
+// for a release long gone. The patient's copy and next-patient keys follow in their rhythm.
+TEST_F(EndToEnd, ClickOnTheTitleBarDuringAPauseNeitherTakesNorHoldsUpTheKeys) {
+    fs::create_directories(session.Folders().target());
+    ASSERT_TRUE(session.StartSimulator(1, kLockDelayMs)) << session.Problem();
+    ASSERT_TRUE(session.StartTool(session.Folders().target().wstring())) << session.Problem();
+    ASSERT_TRUE(session.WaitForPresses(3, 30000));  // F2, Tab, Enter
+    ::Sleep(kIntoThePauseMs);
+    ASSERT_TRUE(session.ClickTitleBar()) << session.Problem();
+    std::vector<Expected> expected = kOpeningKeys;
+    expected.insert(expected.end(), kNextPatientKeys.begin(), kNextPatientKeys.end());
+    ASSERT_TRUE(session.WaitForPresses(expected.size(), 90000))
+        << session.KeyPresses().size() << " keys arrived";
+
+    Report(CheckPresses(expected));
+    EXPECT_EQ(session.ButtonCaption(), L"Stop");  // the tool answers
+    EXPECT_TRUE(session.CloseTool(10000)) << session.Problem();
+    EXPECT_EQ(ErrorLog(), "");
+}
+
 }  // namespace
 }  // namespace ordovan::e2e

@@ -152,19 +152,30 @@ bool Session::CloseTool(DWORD timeoutMs) {
 }
 
 bool Session::ClickCloseButton() {
-    // Hit-test along the caption from the right, as Windows does for a click; the tool answers
-    // the sent hit test even in the middle of a pause.
+    return ClickFramePart(HTCLOSE, true);
+}
+
+bool Session::ClickTitleBar() {
+    return ClickFramePart(HTCAPTION, false);
+}
+
+bool Session::ClickFramePart(LRESULT part, bool fromTheRight) {
+    // Hit-test along the caption, as Windows does for a click; the tool answers the sent hit
+    // test even in the middle of a pause.
     RECT frame{};
     ::GetWindowRect(toolWindow_, &frame);
     const int y = frame.top + ::GetSystemMetrics(SM_CYFRAME) + ::GetSystemMetrics(SM_CYCAPTION) / 2;
-    for (int x = frame.right - 1; x > frame.left; --x) {
+    const int step = fromTheRight ? -1 : 1;
+    // The title bar is clicked in its middle, clear of the buttons and the icon.
+    const int first = fromTheRight ? frame.right - 1 : (frame.left + frame.right) / 2;
+    for (int x = first; x > frame.left && x < frame.right; x += step) {
         DWORD_PTR hit = HTNOWHERE;
         ::SendMessageTimeoutW(toolWindow_, WM_NCHITTEST, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG,
                               kAnswerTimeoutMs, &hit);
-        if (hit != HTCLOSE)
+        if (static_cast<LRESULT>(hit) != part)
             continue;
         // Wine moves its cursor through the X server: click once it stands there.
-        const POINT target{x - 4, y};
+        const POINT target{fromTheRight ? x - 4 : x, y};
         WaitUntil(
             [&] {
                 ::SetCursorPos(target.x, target.y);
@@ -178,7 +189,7 @@ bool Session::ClickCloseButton() {
         events[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
         return ::SendInput(2, events, sizeof(INPUT)) == 2 || Fail("cannot click");
     }
-    return Fail("the tool's frame has no close button");
+    return Fail("the tool's frame has no such part");
 }
 
 bool Session::TypeAltF4() {

@@ -59,6 +59,8 @@ class Session {
     // Closes the tool as a user does, with real input: a click on its frame's close button, or
     // Alt+F4 once its window has the focus. Answers false when the input could not be given.
     bool ClickCloseButton();
+    // A click (press and release) on the middle of the tool's title bar.
+    bool ClickTitleBar();
     bool TypeAltF4();
     const std::string& Problem() const { return problem_; }
 
@@ -73,6 +75,7 @@ class Session {
 
   private:
     bool Fail(std::string problem);
+    bool ClickFramePart(LRESULT part, bool fromTheRight);
 
     SessionFolders folders_;
     bool underWine_;
