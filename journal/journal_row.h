@@ -16,6 +16,8 @@ inline constexpr std::wstring_view kCopied = L"Kopiert";
 inline constexpr std::wstring_view kEmpty = L"Leer";
 inline constexpr std::wstring_view kHalted = L"Angehalten";
 inline constexpr std::wstring_view kStopped = L"Stopp";
+inline constexpr std::wstring_view kKept = L"Behalten";
+inline constexpr std::wstring_view kWaiting = L"Wartet";
 
 // The columns after date and time; what an event leaves out stays empty.
 struct JournalRow {
