@@ -43,7 +43,7 @@ class StartCommand : public ::testing::Test {
     FakeErrorLog log;
     FakeJournal journal;
     StubFileSystem files;  // an empty watch folder: the first tick hands over at once
-    Form1 form{window, files, log, journal, kStubWatchFolder, L"1.2.3"};
+    Form1 form{window, files, log, journal, window, kStubWatchFolder, L"1.2.3"};
 };
 
 std::vector<std::vector<KeyStroke>> Strokes(std::initializer_list<std::wstring_view> keyStrings) {
