@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -18,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -65,6 +67,13 @@ constexpr int kSameNamePercent = 10;
 // began.
 constexpr int kRacingImagePercent = 5;
 constexpr int kMaxRaceDelayMs = 20;
+// An image written into a copied subfolder right after the deletion took its lock file, while a
+// reader with delete sharing (a virus scanner) keeps a deleted image listed: the folder stays
+// without its lock file, and the application writes none again.
+constexpr int kAfterLockImagePercent = 5;
+constexpr DWORD kAfterLockReaderMs = 300;
+// Percent of subfolders with an image one folder below their own level.
+constexpr int kDeeperImagePercent = 2;
 constexpr int kMaxHoldMs = 900;
 // An export that puts no image subfolder into the watch folder (it came too late, a message box
 // stopped it): the copying tick finds nothing.
@@ -107,6 +116,7 @@ struct Plan {
     bool hidden = false;
     enum class SameName { None, Identical, Different } sameName = SameName::None;
     std::optional<int> raceDelayMs;
+    bool afterLockImage = false;
     bool lateFolder = false;
     bool lateImage = false;
     std::optional<int> holdMs;
@@ -154,7 +164,17 @@ Plan PlanFor(std::uint32_t seed, int patient) {
         plan.copiesBeforeTargetGoes.reset();
         plan.targetMissingTicks = 0;
     }
+    // Drawn last, so that the faults above draw as they did before it.
+    plan.afterLockImage = chance(kAfterLockImagePercent);
     return plan;
+}
+
+// Whether the subfolder gets an image below its own level, which keeps it in the watch folder.
+bool HasDeeperImage(std::uint32_t seed, int patient, int folder) {
+    std::seed_seq sequence{seed, static_cast<std::uint32_t>(patient),
+                           static_cast<std::uint32_t>(folder), 0x44454550u};
+    std::mt19937 random(sequence);
+    return std::uniform_int_distribution<int>(1, 100)(random) <= kDeeperImagePercent;
 }
 
 // What the first bytes of a subfolder's images say about the patient.
@@ -219,6 +239,13 @@ std::wstring SameNamedBytesKey(int patient, bool identical) {
 }
 std::wstring RacingImageName(const std::wstring& folder) {
     return folder + L"_race.dcm";
+}
+std::wstring AfterLockImageName(const std::wstring& folder) {
+    return folder + L"_afterlock.dcm";
+}
+// Below the subfolder's own level: "deeper\P00001_S1_deeper.dcm".
+fs::path DeeperImage(int patient, int folder) {
+    return fs::path(L"deeper") / (FolderName(patient, folder) + L"_deeper.dcm");
 }
 
 // A bare data set, implicit VR little endian: the patient ID (0010,0020) alone, or for an
@@ -294,6 +321,9 @@ struct Tally {
     int copiedRows = 0;
     int journalHolds = 0;
     int journalLogLines = 0;
+    int keptRows = 0;  // Behalten rows expected
+    int afterLockImages = 0;
+    int keptLines = 0;
     bool halted = false;
     bool stuck = false;
     bool finished = false;
@@ -310,6 +340,12 @@ struct Folders {
     fs::path Target(int patient) const {
         return root.PathOf(L"Ziel" + std::to_wstring((patient - 1) / kPatientsPerTarget));
     }
+};
+
+// Joins the thread on every way out of the scope.
+struct JoinOnExit {
+    std::thread& thread;
+    ~JoinOnExit() { thread.join(); }
 };
 
 // A file opened without any sharing and closed by a thread of the soak, as a virus scanner or
@@ -398,6 +434,10 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
             ++tally_.journalLogLines;
             return;
         }
+        if (procedure == L"tmrCheck_Timer" && failure.Number() == kKeptFolderNumber) {
+            ++tally_.keptLines;  // one per Behalten row, checked at the end
+            return;
+        }
         ++tally_.logLines;
         const bool explained = tally_.lastFailingTick == tally_.ticks &&
                                tally_.lastLoggedTick != tally_.ticks &&
@@ -415,7 +455,11 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
     std::vector<std::wstring> SubFolders(std::wstring_view folder) override;
     FolderFiles CopyFile(std::wstring_view pattern, std::wstring_view destination, bool overwrite,
                          const CopyHeartbeat& heartbeat) override;
-    bool DeleteCopiedFolder(std::wstring_view pattern, const FolderFiles& copied) override;
+    FolderView ViewFolder(std::wstring_view pattern) override {
+        return CaughtUp().ViewFolder(pattern);
+    }
+    bool DeleteCopiedFolder(std::wstring_view pattern, const FolderFiles& copied,
+                            std::wstring_view lastFile) override;
     void DeleteFolder(std::wstring_view folder, bool force) override {
         CaughtUp().DeleteFolder(folder, force);
     }
@@ -442,6 +486,7 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
 
     // One image subfolder as the tick copied it.
     struct FolderCopy {
+        std::wstring folder;
         std::wstring firstImage;
         std::size_t images = 0;
         std::uint64_t bytes = 0;
@@ -459,8 +504,12 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
     void WriteFolder(int patient, int folder, int images);
     void WriteImage(const fs::path& folder, const std::wstring& name, const std::wstring& bytesKey);
     std::vector<fs::path> Uncopied(const fs::path& folder) const;
+    bool DeleteWithImageAfterLock(win32::Win32FileSystem& real, std::wstring_view pattern,
+                                  const FolderFiles& copied, std::wstring_view lastFile);
     bool WriteRacingImage(const fs::path& image) const;
-    void CheckRacingImage(const fs::path& image, bool written);
+    void CheckRacingImage(const fs::path& image, bool written, bool exportEnds);
+    bool OnlyHeldFoldersLeft() const;
+    int UnaccountedHeldFolders() const;
     void SampleAfterRelease();
     Sample Measure();
     void CheckTarget(long long& lost, long long& waiting);
@@ -474,7 +523,7 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
     // The program's journal, beside the soak's folders as if the executable lay there.
     win32::Win32JournalFile journalFile_;
     journal::ExportJournal journal_{journalFile_, real_, *this, folders_.root.Path()};
-    Form1 form_{window_, *this, *this, journal_, folders_.watch.wstring(), L"soak"};
+    Form1 form_{window_, *this, *this, journal_, window_, folders_.watch.wstring(), L"soak"};
     Tally tally_;
     std::vector<bool> lateImageWritten_ = std::vector<bool>(std::size_t(options_.patients) + 1);
     std::vector<bool> lateFolderWritten_ = std::vector<bool>(std::size_t(options_.patients) + 1);
@@ -498,6 +547,13 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
         fs::path image;
     };
     std::vector<RacingImage> racingImages_;
+    // Subfolders left whole for an image below their own level: their Behalten rows so far, and
+    // how often they changed since they were first kept (a late image), each change one more row.
+    struct Held {
+        int rows = 0;
+        int changes = 0;
+    };
+    std::map<std::wstring, Held> held_;
     int notPlain_ = 0;
     int renamed_ = 0;  // copies the tool put under a numbered name
 
@@ -575,7 +631,8 @@ FolderFiles Soak::CopyFile(std::wstring_view pattern, std::wstring_view destinat
     if (targetBackAtTick_)
         MarkTickFailing();
     FolderFiles copied = real.CopyFile(pattern, destination, overwrite, heartbeat);
-    FolderCopy copy{copied.images.empty() ? L"" : copied.images.front().name, copied.images.size()};
+    FolderCopy copy{fs::path(pattern).parent_path().filename().wstring(),
+                    copied.images.empty() ? L"" : copied.images.front().name, copied.images.size()};
     for (const CopiedImage& image : copied.images) {
         copy.bytes += image.source.size;
         copy.renamed += image.copyName != image.name ? 1 : 0;
@@ -585,7 +642,8 @@ FolderFiles Soak::CopyFile(std::wstring_view pattern, std::wstring_view destinat
     return copied;
 }
 
-bool Soak::DeleteCopiedFolder(std::wstring_view pattern, const FolderFiles& copied) {
+bool Soak::DeleteCopiedFolder(std::wstring_view pattern, const FolderFiles& copied,
+                              std::wstring_view lastFile) {
     win32::Win32FileSystem& real = CaughtUp();
     const fs::path folder = fs::path(pattern).parent_path();
     const std::vector<fs::path> uncopied = Uncopied(folder);
@@ -612,8 +670,12 @@ bool Soak::DeleteCopiedFolder(std::wstring_view pattern, const FolderFiles& copi
             }
         }
     } countGone{uncopied, tally_.deletedUncopied};
+    if (plan_.afterLockImage) {
+        plan_.afterLockImage = false;
+        return DeleteWithImageAfterLock(real, pattern, copied, lastFile);
+    }
     if (!plan_.raceDelayMs)
-        return real.DeleteCopiedFolder(pattern, copied);
+        return real.DeleteCopiedFolder(pattern, copied, lastFile);
     // Another writer puts an image into the folder while it is being deleted.
     const int delayMs = *plan_.raceDelayMs;
     plan_.raceDelayMs.reset();
@@ -624,16 +686,49 @@ bool Soak::DeleteCopiedFolder(std::wstring_view pattern, const FolderFiles& copi
         ::Sleep(static_cast<DWORD>(delayMs));
         written = WriteRacingImage(image);
     });
-    struct Join {
-        std::thread& thread;
-        ~Join() { thread.join(); }
-    };
     bool deleted = false;
     {
-        const Join join{writer};
-        deleted = real.DeleteCopiedFolder(pattern, copied);
+        const JoinOnExit join{writer};
+        deleted = real.DeleteCopiedFolder(pattern, copied, lastFile);
     }
-    CheckRacingImage(image, written);
+    CheckRacingImage(image, written, true);
+    return deleted;
+}
+
+// The application writes an image the moment the deletion has taken the lock file, while a
+// reader with delete sharing keeps a deleted image listed, so that the folder is still there: it
+// stays without its lock file, and must go with the next patient all the same.
+bool Soak::DeleteWithImageAfterLock(win32::Win32FileSystem& real, std::wstring_view pattern,
+                                    const FolderFiles& copied, std::wstring_view lastFile) {
+    ++tally_.faults;
+    const fs::path folder = fs::path(pattern).parent_path();
+    const fs::path image = folder / AfterLockImageName(folder.filename().wstring());
+    const fs::path lock = folder / L"LOCK.LCK";
+    win32::UniqueFile reader;
+    if (!copied.images.empty()) {
+        reader.reset(::CreateFileW((folder / copied.images.back().name).c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                   nullptr));
+    }
+    std::atomic<bool> done{false};
+    bool written = false;
+    std::thread application([&] {
+        while (!done && ::GetFileAttributesW(lock.c_str()) != INVALID_FILE_ATTRIBUTES)
+            std::this_thread::yield();
+        if (!done)
+            written = WriteRacingImage(image);
+        // Let go at the latest after a scanner's usual look; the deletion waits for it.
+        ::Sleep(written ? 0 : kAfterLockReaderMs);
+        reader.reset();
+    });
+    bool deleted = false;
+    {
+        const JoinOnExit join{application};
+        deleted = real.DeleteCopiedFolder(pattern, copied, lastFile);
+        done = true;
+    }
+    tally_.afterLockImages += written ? 1 : 0;
+    CheckRacingImage(image, written, false);
     return deleted;
 }
 
@@ -647,8 +742,8 @@ bool Soak::WriteRacingImage(const fs::path& image) const {
 
 // A racing image written in time must still be in the watch folder: it was never copied. Its
 // folder waits there for the next patient; should the deletion have taken the folder's lock file
-// before the image came, the writer finishes its export as the application does, with one.
-void Soak::CheckRacingImage(const fs::path& image, bool written) {
+// before the image came, the writer may finish its export as the application does, with one.
+void Soak::CheckRacingImage(const fs::path& image, bool written, bool exportEnds) {
     if (!written)
         return;
     ++tally_.images;
@@ -656,7 +751,7 @@ void Soak::CheckRacingImage(const fs::path& image, bool written) {
     if (!fs::exists(image) && ++tally_.deletedUncopied == 1)
         std::fwprintf(stderr, L"deleted before its copy was in the target: %ls\n", image.c_str());
     const fs::path lock = image.parent_path() / L"LOCK.LCK";
-    if (fs::exists(image.parent_path()) && !fs::exists(lock))
+    if (exportEnds && fs::exists(image.parent_path()) && !fs::exists(lock))
         pendingLocks_.push_back({window_.Now(), image.parent_path()});
 }
 
@@ -710,9 +805,11 @@ void Soak::OnTyped(const FakeWindowSystem::TypedKeys& keys) {
     if (keys.strokes == enter && lastKeys_ == shiftEnd) {
         ExportNext();
     } else if (keys.strokes == altF && plan_.lateImage) {
-        // Written after the copy into a folder that was copied.
+        // Written after the copy into a folder that was copied; one kept whole has changed.
         plan_.lateImage = false;
         ++tally_.faults;
+        if (HasDeeperImage(options_.seed, tally_.patients, 0))
+            ++held_[FolderName(tally_.patients, 0)].changes;
         WriteImage(folders_.watch / FolderName(tally_.patients, 0), LateImageName(tally_.patients),
                    LateImageName(tally_.patients));
         lateImageWritten_[std::size_t(tally_.patients)] = true;
@@ -732,8 +829,9 @@ void Soak::OnTyped(const FakeWindowSystem::TypedKeys& keys) {
 void Soak::ExportNext() {
     tally_.lastExportTick = tally_.ticks;
     if (tally_.patients == options_.patients) {
-        // The archive is through; stop once the watch folder is empty, as staff would.
-        if (fs::is_empty(folders_.watch))
+        // The archive is through; stop once the watch folder holds only subfolders kept whole,
+        // as staff would.
+        if (OnlyHeldFoldersLeft())
             window_.ScheduleClick(window_.Now());
         plan_ = Plan{};
         journalHold_.reset();  // the last rows must reach the file before the program ends
@@ -813,6 +911,52 @@ void Soak::ExpectCopyingTickRows(const std::wstring& tickTarget) {
                   std::to_string(row.images) + ";" + std::to_string(row.bytes) + ";" +
                   std::to_string(row.renamed) + ";" + target);
     }
+    // Then one Behalten row per subfolder with an image below its own level.
+    for (const FolderCopy& copy : copiedThisTick_) {
+        const auto [patient, folder] = FolderOfKey(copy.folder);
+        if (!HasDeeperImage(options_.seed, patient, folder))
+            continue;
+        const auto [imagePatient, imageFolder] = FolderOfKey(copy.firstImage);
+        ++tally_.keptRows;
+        ++held_[copy.folder].rows;
+        ExpectRow("Behalten;" + number + ";" +
+                  PatientIdOf(options_.seed, imagePatient, imageFolder) + ";;;;1;;;;" + target);
+    }
+}
+
+// The watch folder holds nothing but subfolders kept whole, each with its rows up to date.
+bool Soak::OnlyHeldFoldersLeft() const {
+    for (const auto& entry : fs::directory_iterator(folders_.watch)) {
+        const auto held = held_.find(entry.path().filename().wstring());
+        if (held == held_.end() || held->second.rows != 1 + held->second.changes)
+            return false;
+    }
+    return true;
+}
+
+// Subfolders with an image below their own level that did not get one Behalten row, and one
+// more per change, or whose image below is gone.
+int Soak::UnaccountedHeldFolders() const {
+    int unaccounted = 0;
+    const auto check = [&](int patient, int folder) {
+        const fs::path deeper =
+            folders_.watch / FolderName(patient, folder) / DeeperImage(patient, folder);
+        const auto held = held_.find(FolderName(patient, folder));
+        if (!HasDeeperImage(options_.seed, patient, folder))
+            return;
+        if (held == held_.end() || held->second.rows != 1 + held->second.changes ||
+            ReadAll(deeper) != ImageBytes(options_.seed, deeper.filename().wstring())) {
+            if (++unaccounted == 1)
+                std::fwprintf(stderr, L"kept subfolder not accounted for: %ls\n", deeper.c_str());
+        }
+    };
+    for (int patient = 1; patient <= tally_.patients; ++patient) {
+        for (int folder = 0; folder < PlanFor(options_.seed, patient).folders; ++folder)
+            check(patient, folder);
+        if (lateFolderWritten_[std::size_t(patient)])
+            check(patient, kMaxSubfolders);
+    }
+    return unaccounted;
 }
 
 // The journal's rows, from Ereignis to Ziel, against those expected; the first that differs is
@@ -846,6 +990,11 @@ void Soak::WriteFolder(int patient, int folder, int images) {
     fs::create_directory(path);
     for (int image = 1; image <= images; ++image)
         WriteImage(path, ImageName(patient, folder, image), ImageName(patient, folder, image));
+    if (HasDeeperImage(options_.seed, patient, folder)) {
+        const fs::path deeper = DeeperImage(patient, folder);
+        fs::create_directory(path / deeper.parent_path());
+        WriteImage(path / deeper.parent_path(), deeper.filename(), deeper.filename());
+    }
     pendingLocks_.push_back({window_.Now() + plan_.lockDelayMs[std::size_t(folder)], path});
 }
 
@@ -976,12 +1125,14 @@ bool Soak::Report(std::chrono::steady_clock::time_point started) {
     int journalMismatches = 0;
     const bool journalHolds = CheckJournal(journalRows, journalMismatches) &&
                               tally_.journalLogLines <= tally_.journalHolds;
+    const int unaccountedHeld = UnaccountedHeldFolders();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     const bool passed = tally_.finished && tally_.patients == options_.patients && lost == 0 &&
                         waiting == 0 && tally_.deletedUncopied == 0 && notPlain_ == 0 &&
                         tally_.unexplainedLines == 0 && tally_.logLines == tally_.failingTicks &&
-                        journalHolds && baseline_ && drift_.handles <= 0 &&
+                        journalHolds && unaccountedHeld == 0 &&
+                        tally_.keptLines == tally_.keptRows && baseline_ && drift_.handles <= 0 &&
                         drift_.privateBytes <= kMemoryToleranceBytes;
     // Drift is measured only once the run got past its warm-up.
     const std::string drift =
@@ -996,13 +1147,16 @@ bool Soak::Report(std::chrono::steady_clock::time_point started) {
         "soak seed %u: patients %d, images %lld, bytes %lld, faults injected %d, log lines "
         "%d (failing ticks %d, unexplained %d), halts %d, stuck %d, deleted uncopied %d, "
         "lost images %lld (not yet copied %lld), copies not plain %d, renamed copies %d, "
-        "journal rows %d (copying ticks %d, Kopiert %d, Leer %d, mismatched %d, held open %d "
-        "times, log lines %d), %s, wall time %.0f s: %s\n",
+        "journal rows %d (copying ticks %d, Kopiert %d, Leer %d, Behalten %d, mismatched %d, "
+        "held open %d times, log lines %d), images after the lock file %d, kept whole %zu (log "
+        "lines %d, unaccounted %d), %s, "
+        "wall time %.0f s: %s\n",
         options_.seed, tally_.patients, tally_.images, tally_.bytes, tally_.faults, tally_.logLines,
         tally_.failingTicks, tally_.unexplainedLines, tally_.halted ? 1 : 0, tally_.stuck ? 1 : 0,
         tally_.deletedUncopied, lost, waiting, notPlain_, renamed_, journalRows,
-        tally_.copyingTicks, tally_.copiedRows, tally_.emptyTicks, journalMismatches,
-        tally_.journalHolds, tally_.journalLogLines, drift.c_str(), seconds,
+        tally_.copyingTicks, tally_.copiedRows, tally_.emptyTicks, tally_.keptRows,
+        journalMismatches, tally_.journalHolds, tally_.journalLogLines, tally_.afterLockImages,
+        held_.size(), tally_.keptLines, unaccountedHeld, drift.c_str(), seconds,
         passed ? "PASS" : "FAIL");
     return passed;
 }
