@@ -374,26 +374,33 @@ TEST_F(Win32FileSystemTest, DeleteCopiedFolderDeletesOnlyWhatTheCopyTookUnchange
 // application may write an image meanwhile. The deletion waits for the holder, looks for new
 // images before it removes anything else, and removes the lock file last: an image that came
 // while it waited keeps the folder with its lock file. One that comes after the lock file went,
-// while a reader with delete sharing keeps the deleted image listed, keeps the folder without it.
-// With no new image the emptied folder goes once the reader lets go.
+// while a reader with delete sharing keeps the deleted image listed, keeps the folder without it;
+// so does one written anew under the name of an image just deleted. With no new image the emptied
+// folder goes once the reader lets go.
 TEST_F(Win32FileSystemTest, DeleteCopiedFolderKeepsTheFolderForAnImageArrivingDuringIt) {
     using Sharing = test::HeldFile::Sharing;
+    constexpr ULONGLONG kLongestWaitMs = 5000;  // should `after` never go
     struct Case {
         const char* what;
         Sharing sharing;
         DWORD holdMs;
-        const wchar_t* arriving;  // written this long after the deletion began, if any
+        const wchar_t* arriving;  // written once `after` is gone, or this long after the start
+        const wchar_t* after;
         DWORD arrivalMs;
         bool deleted;
-        bool lockKept;
+        std::optional<bool> lockKept;  // nothing where the arrival may come before or after it
     };
     const Case cases[] = {
-        {"while it waits for the image", Sharing::None, 600, L"image\\9.dcm", 150, false, true},
-        {"below its own level while it waits", Sharing::None, 600, L"image\\sub\\9.dcm", 150, false,
+        {"while it waits for the image", Sharing::None, 600, L"image\\9.dcm", nullptr, 150, false,
          true},
-        {"after the lock file went", Sharing::Delete, 700, L"image\\9.dcm", 300, false, false},
-        {"none, a reader keeps the only image listed", Sharing::Delete, 300, nullptr, 0, true,
-         false},
+        {"below its own level while it waits", Sharing::None, 600, L"image\\sub\\9.dcm", nullptr,
+         150, false, true},
+        {"after the lock file went", Sharing::Delete, 700, L"image\\9.dcm", L"image\\LOCK.LCK", 0,
+         false, false},
+        {"under the name of an image just deleted", Sharing::Delete, 700, L"image\\2.dcm",
+         L"image\\2.dcm", 0, false, std::nullopt},
+        {"none, a reader keeps the only image listed", Sharing::Delete, 300, nullptr, nullptr, 0,
+         true, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -401,6 +408,8 @@ TEST_F(Win32FileSystemTest, DeleteCopiedFolderKeepsTheFolderForAnImageArrivingDu
         // lock file's going last keeps it.
         folder_.MakeFolder(L"image\\sub");
         folder_.WriteBytes(L"image\\1.dcm", kImageBytes);
+        if (c.after != nullptr && c.after == c.arriving)
+            folder_.WriteBytes(c.arriving, kImageBytes);
         folder_.WriteBytes(L"image\\LOCK.LCK", "");
         const std::wstring pattern = folder_.PathOf(L"image\\*.dcm");
         const FolderFiles copied = files_.CopyFile(pattern, Target(), true, {});
@@ -408,9 +417,13 @@ TEST_F(Win32FileSystemTest, DeleteCopiedFolderKeepsTheFolderForAnImageArrivingDu
         {
             const test::HeldFile reader(folder_.PathOf(L"image\\1.dcm"), c.sharing, c.holdMs);
             std::thread application([&] {
-                ::Sleep(c.arrivalMs);
-                if (c.arriving != nullptr)
-                    folder_.WriteBytes(c.arriving, kOtherBytes);
+                if (c.after == nullptr)
+                    ::Sleep(c.arrivalMs);
+                const ULONGLONG giveUp = ::GetTickCount64() + kLongestWaitMs;
+                while (c.after != nullptr && folder_.Exists(c.after) && ::GetTickCount64() < giveUp)
+                    std::this_thread::yield();
+                if (c.arriving != nullptr)  // the same bytes: only its last write tells it apart
+                    folder_.WriteBytes(c.arriving, kImageBytes);
             });
             failure = FailureOf([&] {
                 EXPECT_EQ(files_.DeleteCopiedFolder(pattern, copied, L"LOCK.LCK"), c.deleted);
@@ -420,9 +433,11 @@ TEST_F(Win32FileSystemTest, DeleteCopiedFolderKeepsTheFolderForAnImageArrivingDu
 
         EXPECT_FALSE(failure.has_value()) << failure->Number();
         EXPECT_EQ(folder_.Exists(L"image"), !c.deleted);
-        EXPECT_EQ(folder_.Exists(L"image\\LOCK.LCK"), c.lockKept);
+        if (c.lockKept.has_value()) {
+            EXPECT_EQ(folder_.Exists(L"image\\LOCK.LCK"), *c.lockKept);
+        }
         if (c.arriving != nullptr) {
-            EXPECT_EQ(folder_.ReadBytes(c.arriving), kOtherBytes);
+            EXPECT_EQ(folder_.ReadBytes(c.arriving), kImageBytes);
             files_.DeleteFolder(folder_.PathOf(L"image"), true);
         }
     }

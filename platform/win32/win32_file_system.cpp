@@ -319,11 +319,20 @@ bool IsSameName(std::wstring_view name, std::wstring_view other) {
                                   static_cast<int>(other.size()), TRUE) == CSTR_EQUAL;
 }
 
+// Listed before under its name, with the same size and last write: a file written anew under a
+// name that was listed (the image deleted meanwhile) is another file.
+bool IsListedUnchanged(const Entry& entry, const std::vector<Entry>& entries) {
+    return std::any_of(entries.begin(), entries.end(), [&entry](const Entry& listed) {
+        return listed.name == entry.name && listed.size == entry.size &&
+               listed.lastWrite == entry.lastWrite;
+    });
+}
+
 // A match of the pattern that is not among the images listed before.
 bool HasNewMatch(const std::wstring& pattern, const std::vector<Entry>& images) {
     const std::vector<Entry> now = MatchingFiles(pattern);
     return std::any_of(now.begin(), now.end(),
-                       [&images](const Entry& entry) { return !IsListed(entry.name, images); });
+                       [&images](const Entry& entry) { return !IsListedUnchanged(entry, images); });
 }
 
 bool IsCopiedFolder(const std::wstring& folder, const FolderIdentity& copied) {
