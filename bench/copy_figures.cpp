@@ -180,10 +180,9 @@ class TreeFigures {
                     [this](std::size_t step) {
                         const std::wstring pattern =
                             InFolder(oursToDelete_.at(step), driven_app::kImagePattern);
-                        return Timed([&] {
-                            files_.DeleteCopiedFolder(pattern, oursCopied_.at(step),
-                                                      driven_app::kLockFileName);
-                        });
+                        const FolderFiles& copied = oursCopied_.at(step);
+                        const std::wstring_view lock = driven_app::kLockFileName;
+                        return Timed([&] { files_.DeleteCopiedFolder(pattern, copied, lock); });
                     },
                 .floor =
                     [this](std::size_t step) {
