@@ -670,7 +670,7 @@ bool Soak::DeleteCopiedFolder(std::wstring_view pattern, const FolderFiles& copi
             }
         }
     } countGone{uncopied, tally_.deletedUncopied};
-    if (plan_.afterLockImage) {
+    if (plan_.afterLockImage && fs::exists(folder / L"LOCK.LCK")) {
         plan_.afterLockImage = false;
         return DeleteWithImageAfterLock(real, pattern, copied, lastFile);
     }
