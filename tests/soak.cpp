@@ -72,6 +72,8 @@ constexpr int kMaxRaceDelayMs = 20;
 // without its lock file, and the application writes none again.
 constexpr int kAfterLockImagePercent = 5;
 constexpr DWORD kAfterLockReaderMs = 300;
+// How often it looks whether the lock file is gone; the reader keeps the folder there meanwhile.
+constexpr DWORD kLockPollMs = 1;
 // Percent of subfolders with an image one folder below their own level.
 constexpr int kDeeperImagePercent = 2;
 constexpr int kMaxHoldMs = 900;
@@ -714,7 +716,7 @@ bool Soak::DeleteWithImageAfterLock(win32::Win32FileSystem& real, std::wstring_v
     bool written = false;
     std::thread application([&] {
         while (!done && ::GetFileAttributesW(lock.c_str()) != INVALID_FILE_ATTRIBUTES)
-            std::this_thread::yield();
+            ::Sleep(kLockPollMs);
         if (!done)
             written = WriteRacingImage(image);
         // Let go at the latest after a scanner's usual look; the deletion waits for it.
