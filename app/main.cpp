@@ -8,6 +8,7 @@
 #include "platform/driven_app.h"
 #include "platform/win32/executable_directory.h"
 #include "platform/win32/main_window.h"
+#include "platform/win32/tick_clock.h"
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_journal_file.h"
 #include "window/form1.h"
@@ -31,7 +32,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
         ordovan::win32::Win32JournalFile journalFile;
         ordovan::journal::ExportJournal journal(journalFile, files, log, executableDirectory);
         ordovan::win32::MainWindow window;
-        ordovan::Form1 form(window, files, log, journal, ordovan::driven_app::kWatchFolder,
+        ordovan::win32::TickClock clock;
+        ordovan::Form1 form(window, files, log, journal, clock, ordovan::driven_app::kWatchFolder,
                             kVersion);
         window.Create(instance, form);
         window.Show(showCommand);

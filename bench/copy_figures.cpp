@@ -166,31 +166,32 @@ class TreeFigures {
 
     // One pair: `runs` deletions of a tree made anew on each side, a subfolder a step.
     PairWork Deletions(int runs) {
-        return {
-            .runs = runs,
-            .steps = static_cast<std::size_t>(shape_.subfolders),
-            .prepare =
-                [this] {
-                    oursToDelete_ = MakeDeletedTree(oursDeleted_);
-                    floorToDelete_ = MakeDeletedTree(floorDeleted_);
-                    RecordCopies();
-                },
-            .ours =
-                [this](std::size_t step) {
-                    const std::wstring pattern =
-                        InFolder(oursToDelete_.at(step), driven_app::kImagePattern);
-                    return Timed([&] { files_.DeleteCopiedFolder(pattern, oursCopied_.at(step)); });
-                },
-            .floor =
-                [this](std::size_t step) {
-                    return Timed([&] { DeleteTreeFloor(floorToDelete_.at(step)); });
-                },
-            .check =
-                [this] {
-                    CheckDeleted(oursDeleted_);
-                    CheckDeleted(floorDeleted_);
-                },
-            .series = &delete_};
+        return {.runs = runs,
+                .steps = static_cast<std::size_t>(shape_.subfolders),
+                .prepare =
+                    [this] {
+                        oursToDelete_ = MakeDeletedTree(oursDeleted_);
+                        floorToDelete_ = MakeDeletedTree(floorDeleted_);
+                        RecordCopies();
+                    },
+                .ours =
+                    [this](std::size_t step) {
+                        const std::wstring pattern =
+                            InFolder(oursToDelete_.at(step), driven_app::kImagePattern);
+                        const FolderFiles& copied = oursCopied_.at(step);
+                        const std::wstring_view lock = driven_app::kLockFileName;
+                        return Timed([&] { files_.DeleteCopiedFolder(pattern, copied, lock); });
+                    },
+                .floor =
+                    [this](std::size_t step) {
+                        return Timed([&] { DeleteTreeFloor(floorToDelete_.at(step)); });
+                    },
+                .check =
+                    [this] {
+                        CheckDeleted(oursDeleted_);
+                        CheckDeleted(floorDeleted_);
+                    },
+                .series = &delete_};
     }
 
     void Print() const {

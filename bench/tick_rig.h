@@ -17,7 +17,7 @@ namespace ordovan::bench {
 
 struct TickRig {
     TickRig(std::wstring_view watchFolder, std::wstring_view target)
-        : form{window, timed, log, journal, watchFolder, L"bench"} {
+        : form{window, timed, log, journal, window, watchFolder, L"bench"} {
         window.Attach(form);
         window.target = std::wstring(target) + L'\\';
     }

@@ -10,8 +10,9 @@ namespace ordovan::bench {
 namespace {
 
 constexpr std::array<std::string_view, kFileOperationCount> kOperationNames{
-    "SubFolders", "CopyFile",     "DeleteCopiedFolder", "DeleteFolder", "FolderExists",
-    "FileExists", "CreateFolder", "CreateTextFile",     "AppendLine",   "ReadFileStart",
+    "SubFolders",   "CopyFile",      "DeleteCopiedFolder", "DeleteFolder",
+    "FolderExists", "FileExists",    "CreateFolder",       "CreateTextFile",
+    "AppendLine",   "ReadFileStart", "ViewFolder",
 };
 
 }  // namespace
@@ -64,10 +65,15 @@ FolderFiles TimedFileSystem::CopyFile(std::wstring_view sourcePattern,
     return inner_.CopyFile(sourcePattern, destination, overwrite, heartbeat);
 }
 
-bool TimedFileSystem::DeleteCopiedFolder(std::wstring_view sourcePattern,
-                                         const FolderFiles& copied) {
+FolderView TimedFileSystem::ViewFolder(std::wstring_view sourcePattern) {
+    const Timing timing(AccountOf(FileOperation::ViewFolder));
+    return inner_.ViewFolder(sourcePattern);
+}
+
+bool TimedFileSystem::DeleteCopiedFolder(std::wstring_view sourcePattern, const FolderFiles& copied,
+                                         std::wstring_view lastFile) {
     const Timing timing(AccountOf(FileOperation::DeleteCopiedFolder));
-    return inner_.DeleteCopiedFolder(sourcePattern, copied);
+    return inner_.DeleteCopiedFolder(sourcePattern, copied, lastFile);
 }
 
 void TimedFileSystem::DeleteFolder(std::wstring_view folder, bool force) {

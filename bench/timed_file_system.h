@@ -23,8 +23,9 @@ enum class FileOperation {
     CreateTextFile,
     AppendLine,
     ReadFileStart,
+    ViewFolder,
 };
-inline constexpr std::size_t kFileOperationCount = 10;
+inline constexpr std::size_t kFileOperationCount = 11;
 
 std::string_view OperationName(FileOperation operation);
 
@@ -39,7 +40,9 @@ class TimedFileSystem final : public FileSystem {
     std::vector<std::wstring> SubFolders(std::wstring_view folder) override;
     FolderFiles CopyFile(std::wstring_view sourcePattern, std::wstring_view destination,
                          bool overwrite, const CopyHeartbeat& heartbeat) override;
-    bool DeleteCopiedFolder(std::wstring_view sourcePattern, const FolderFiles& copied) override;
+    FolderView ViewFolder(std::wstring_view sourcePattern) override;
+    bool DeleteCopiedFolder(std::wstring_view sourcePattern, const FolderFiles& copied,
+                            std::wstring_view lastFile) override;
     void DeleteFolder(std::wstring_view folder, bool force) override;
     bool FolderExists(std::wstring_view path) override;
     bool FileExists(std::wstring_view path) override;

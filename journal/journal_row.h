@@ -20,6 +20,8 @@ inline constexpr std::wstring_view kLocked = L"Gesperrt";
 inline constexpr std::wstring_view kUnlocked = L"Entsperrt";
 inline constexpr std::wstring_view kFocus = L"Fokus";
 inline constexpr std::wstring_view kEnded = L"Beendet";
+inline constexpr std::wstring_view kKept = L"Behalten";
+inline constexpr std::wstring_view kWaiting = L"Wartet";
 
 // The columns after run, date and time; what an event leaves out stays empty.
 struct JournalRow {

@@ -8,6 +8,10 @@ namespace ordovan::journal {
 
 namespace {
 
+// A Kopiert row whose images were all in the target already, byte for byte: at the end of the
+// patient list the application exports the last patient again and again.
+constexpr std::wstring_view kNothingNewNote = L"keine neuen Bilder";
+
 bool MergesWith(const dicom::PatientFields& patient, const JournalRow& row) {
     const dicom::PatientFields& other = row.patientFields;
     return !patient.patientId.empty() && !patient.idLostCharacters && !other.idLostCharacters &&
@@ -29,7 +33,8 @@ void CountIntoPatientRow(std::vector<JournalRow>& rows, dicom::PatientFields pat
                         .images = 0,
                         .bytes = 0,
                         .renamed = 0,
-                        .target = target});
+                        .target = target,
+                        .note = std::wstring(kNothingNewNote)});
         row = std::prev(rows.end());
     }
     ++*row->imageFolders;
@@ -38,7 +43,19 @@ void CountIntoPatientRow(std::vector<JournalRow>& rows, dicom::PatientFields pat
         *row->bytes += image.source.size;
         if (image.copyName != image.name)
             ++*row->renamed;
+        if (!image.alreadyThere)
+            row->note.clear();
     }
+}
+
+JournalRow KeptRow(std::wstring note, dicom::PatientFields patient, const std::wstring& target,
+                   std::uint32_t patientNumber) {
+    return {.event = kKept,
+            .patient = patientNumber,
+            .patientFields = std::move(patient),
+            .imageFolders = 1,
+            .target = target,
+            .note = std::move(note)};
 }
 
 }  // namespace ordovan::journal

@@ -18,4 +18,9 @@ void CountIntoPatientRow(std::vector<JournalRow>& rows, dicom::PatientFields pat
                          const FolderFiles& copied, const std::wstring& target,
                          std::uint32_t patientNumber);
 
+// The Behalten row of a subfolder left whole in the watch folder for an image below its own
+// level, with its note. Its own images are counted in its patient's Kopiert row.
+JournalRow KeptRow(std::wstring note, dicom::PatientFields patient, const std::wstring& target,
+                   std::uint32_t patientNumber);
+
 }  // namespace ordovan::journal

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <exception>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace ordovan {
@@ -33,5 +34,13 @@ inline constexpr std::wstring_view kCountOverflowDescription =
 
 // A key string the notation reader cannot read. 87 is Windows' ERROR_INVALID_PARAMETER.
 inline constexpr std::int32_t kInvalidKeyStringNumber = 87;
+
+// An image subfolder left in the watch folder for an image below its own level: no failure, but
+// logged like one so that it is seen. 145 is Windows' ERROR_DIR_NOT_EMPTY: the folder stays.
+inline constexpr std::int32_t kKeptFolderNumber = 145;
+inline constexpr std::wstring_view kKeptFolderDescription = L"Bildordner behalten, ";
+
+// What a copy fails with when no image matches: Windows' ERROR_FILE_NOT_FOUND.
+inline constexpr std::int32_t kNoImageNumber = 2;
 
 }  // namespace ordovan

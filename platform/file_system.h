@@ -47,6 +47,17 @@ struct FolderFiles {
     std::vector<CopiedImage> images;
 };
 
+// A folder as one look found it: which folder it is, a fingerprint of what it holds directly
+// (every entry's name, and a file's size and last write), and a file below its own level that the
+// pattern matches. Two looks compare equal while nothing directly in it was added, removed,
+// renamed or rewritten.
+struct FolderView {
+    FolderIdentity folder;
+    std::uint64_t fingerprint = 0;
+    std::wstring deeperMatch;  // relative to the folder ("deeper\X.dcm"); empty when there is none
+    bool operator==(const FolderView&) const = default;
+};
+
 // Called between images and during a long one, so that the caller's window stays alive. It may
 // throw to end the copy at once: the image in progress is then not left half written.
 using CopyHeartbeat = std::function<void()>;
@@ -73,14 +84,22 @@ class FileSystem {
     virtual FolderFiles CopyFile(std::wstring_view sourcePattern, std::wstring_view destination,
                                  bool overwrite, const CopyHeartbeat& heartbeat) = 0;
 
+    // Looks at the folder of the pattern without changing anything in it. Folders below it are
+    // searched for a match at any depth, but a link among them is not followed. Fails when the
+    // folder cannot be opened or listed.
+    virtual FolderView ViewFolder(std::wstring_view sourcePattern) = 0;
+
     // Deletes the folder of the pattern, as DeleteFolder with force does, only when everything
     // in it that matches the pattern is what `copied` took: the same files, unchanged since, each
-    // checked and deleted through one handle that lets no writer in. Answers false, and leaves
-    // the folder with every unchecked match in it, when the folder is not the one copied, holds a
-    // match that was not copied or has changed, or gets a new match before it is removed. Fails
-    // like DeleteFolder, a match held open by another program for longer than the brief wait
-    // among them.
-    virtual bool DeleteCopiedFolder(std::wstring_view sourcePattern, const FolderFiles& copied) = 0;
+    // checked and deleted through one handle that lets no writer in. A match below the folder's
+    // own level is never deleted. The file named `lastFile` goes last of all, after a look for
+    // matches that arrived meanwhile, so that a folder kept for one still holds it. Answers false
+    // when the folder is not the one copied, holds a match that was not copied or has changed or
+    // one below its own level, or gets a new match before it is removed; what it then keeps
+    // includes every unchecked match. Fails like DeleteFolder, a match held open by another
+    // program for longer than the brief wait among them.
+    virtual bool DeleteCopiedFolder(std::wstring_view sourcePattern, const FolderFiles& copied,
+                                    std::wstring_view lastFile) = 0;
 
     // Removes the folder with everything in it; with force, read-only files and folders too. A
     // link (junction or symbolic link) loses only itself, at any depth, never what it points to.

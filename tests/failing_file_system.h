@@ -33,6 +33,7 @@ class FailingFileSystem final : public FileSystem {
     enum class Operation {
         SubFolders,
         CopyFile,
+        ViewFolder,
         DeleteCopiedFolder,
         DeleteFolder,
         FolderExists,
@@ -55,6 +56,7 @@ class FailingFileSystem final : public FileSystem {
     void FailOn(Operation operation, std::exception_ptr exception) {
         failures_[operation] = std::move(exception);
     }
+    void StopFailing(Operation operation) { failures_.erase(operation); }
 
     const std::vector<Call>& Calls() const { return calls_; }
     bool WasCalled(Operation operation) const {
@@ -74,9 +76,14 @@ class FailingFileSystem final : public FileSystem {
         Enter(Operation::CopyFile, sourcePattern);
         return real_.CopyFile(sourcePattern, destination, overwrite, heartbeat);
     }
-    bool DeleteCopiedFolder(std::wstring_view sourcePattern, const FolderFiles& copied) override {
+    FolderView ViewFolder(std::wstring_view sourcePattern) override {
+        Enter(Operation::ViewFolder, sourcePattern);
+        return real_.ViewFolder(sourcePattern);
+    }
+    bool DeleteCopiedFolder(std::wstring_view sourcePattern, const FolderFiles& copied,
+                            std::wstring_view lastFile) override {
         Enter(Operation::DeleteCopiedFolder, sourcePattern);
-        return real_.DeleteCopiedFolder(sourcePattern, copied);
+        return real_.DeleteCopiedFolder(sourcePattern, copied, lastFile);
     }
     void DeleteFolder(std::wstring_view folder, bool force) override {
         Enter(Operation::DeleteFolder, folder);

@@ -8,16 +8,18 @@
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/failure.h"
 #include "platform/window_system.h"
 
 namespace ordovan::test {
 
 // A window system on a virtual clock: sleeps advance the clock at once, clicks are scheduled on it,
-// the poll timer ticks on it, and every key string typed is recorded with its virtual time.
+// the poll timer ticks on it, and every key string typed is recorded with its virtual time. It is
+// the clock the procedures read, too.
 // Events that come due while a handler runs stay pending until the handler returns or until the
 // handler processes pending events, as on the real window system.
-class FakeWindowSystem final : public WindowSystem {
+class FakeWindowSystem final : public WindowSystem, public Clock {
   public:
     enum class Operation {
         ButtonCaption,
@@ -104,6 +106,7 @@ class FakeWindowSystem final : public WindowSystem {
     bool ScreenLocked() override;
     std::optional<std::int32_t> ScreenLockAfterSeconds() override { return lockAfterSeconds; }
     ForegroundProgram FrontProgram() override { return front; }
+    std::int64_t NowMs() override { return nowMs_; }
 
   private:
     enum class EventKind { Click, Tick, ExtraTick, Close, LockChange };

@@ -1,8 +1,9 @@
 // file_holder: a second process that holds one file open, for tests of what the tool does when
 // another program has a file. Usage:
-//   file_holder <path> <none|read> <ready event> <release event> [<hold ms>]
+//   file_holder <path> <none|read|delete> <ready event> <release event> [<hold ms>]
 // Opens the file with the given sharing ("none": nobody else may open it; "read": others may
-// read it but neither write nor delete it), signals the ready event, and keeps the file until
+// read it but neither write nor delete it; "delete": others may read and delete it, as a virus
+// scanner lets them), signals the ready event, and keeps the file until
 // the release event is signalled, at the latest until the hold time or kLongestHoldMs have
 // passed, so that a test that died cannot leave it running for good. A hold time lets it go on
 // its own, as a virus scanner lets go of a file it has looked at.
@@ -37,9 +38,11 @@ int wmain(int argc, wchar_t** argv) {
             ? std::min<DWORD>(std::wcstoul(argv[kArgumentCount], nullptr, 10), kLongestHoldMs)
             : kLongestHoldMs;
     const std::wstring_view sharing = argv[2];
-    if (sharing != L"none" && sharing != L"read")
+    if (sharing != L"none" && sharing != L"read" && sharing != L"delete")
         return kExitUsage;
-    const DWORD share = sharing == L"read" ? FILE_SHARE_READ : 0;
+    const DWORD share = sharing == L"none"   ? 0
+                        : sharing == L"read" ? FILE_SHARE_READ
+                                             : FILE_SHARE_READ | FILE_SHARE_DELETE;
     const UniqueKernelHandle ready(::OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[3]));
     const UniqueKernelHandle release(::OpenEventW(SYNCHRONIZE, FALSE, argv[4]));
     if (!ready || !release)

@@ -174,7 +174,7 @@ class PollTest : public ::testing::Test {
     FakeJournal journal;
     win32::Win32FileSystem realFiles;
     FailingFileSystem files{realFiles};
-    Form1 form{window, files, log, journal, WatchFolder().wstring(), L"1.2.3"};
+    Form1 form{window, files, log, journal, window, WatchFolder().wstring(), L"1.2.3"};
 };
 
 std::vector<KeyStroke> Keys(std::wstring_view keyString) {
@@ -274,11 +274,16 @@ TEST_F(PollTest, EmptyWatchFolderHandsOverAtEveryTickAbout34SecondsApart) {
     EXPECT_TRUE(log.lines.empty());
 }
 
-TEST_F(PollTest, CopiesTheImagesLyingDirectlyInEachSubfolderByteForByte) {
+// Only the images lying directly in a subfolder are copied. One that holds an image below its own
+// level stays whole, since no copy took that image: one Behalten row and one log line, and it is
+// no export again until it changes, so later patients neither wait for it nor copy it again.
+TEST_F(PollTest, CopiesTheImagesLyingDirectlyInEachSubfolderAndKeepsOneWithAnImageBelowWhole) {
     Export(L"A", {L"1.dcm", L"2.DCM"}, true);
     Export(L"B", {L"3.dcm"}, true);
     WriteFile(WatchFolder() / L"A" / L"notes.txt", "not an image");
     WriteFile(WatchFolder() / L"A" / L"deeper" / L"4.dcm", "deeper image");
+    Export(L"C", {}, true);
+    WriteFile(WatchFolder() / L"C" / L"deeper" / L"5.dcm", "no image of its own");
     WriteFile(WatchFolder() / L"loose.dcm", "lying in the watch folder itself");
     target.WriteBytes(L"3.dcm", "an older image of the same name");
     SwitchPollOn();
@@ -292,9 +297,70 @@ TEST_F(PollTest, CopiesTheImagesLyingDirectlyInEachSubfolderByteForByte) {
     EXPECT_FALSE(InTarget(L"notes.txt"));
     EXPECT_FALSE(InTarget(L"4.dcm"));
     EXPECT_FALSE(InTarget(L"loose.dcm"));
-    // The subfolders went with everything in them; the watch folder's own files stay.
-    EXPECT_FALSE(InWatchFolder(L"A"));
+    EXPECT_FALSE(InWatchFolder(L"B"));
+    for (const wchar_t* kept : {L"A\\1.dcm", L"A\\LOCK.LCK", L"A\\notes.txt", L"A\\deeper\\4.dcm"})
+        EXPECT_TRUE(InWatchFolder(kept)) << testing::PrintToString(std::wstring(kept));
     EXPECT_EQ(ReadFile(WatchFolder() / L"loose.dcm"), "lying in the watch folder itself");
+    const std::string kept = "d;t;Behalten;1;;;;;1;;;;" + Narrow(window.target) +
+                             ";A: Bild in Unterordner deeper\\4.dcm\r\n";
+    std::vector<std::string> rows = JournalRows();
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), kept), 1);
+    EXPECT_TRUE(InWatchFolder(L"C\\deeper\\5.dcm"));
+    std::vector<std::wstring> lines;
+    for (const auto& line : log.lines) {
+        EXPECT_EQ(line.procedureText, L"tmrCheck_Timer");
+        EXPECT_EQ(line.number, 145);
+        lines.push_back(line.description);
+    }
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, (std::vector<std::wstring>{
+                         L"Bildordner behalten, A: Bild in Unterordner deeper\\4.dcm",
+                         L"Bildordner behalten, C: Bild in Unterordner deeper\\5.dcm"}));
+
+    const auto copiesOfA = [this] {
+        return std::count_if(files.Calls().begin(), files.Calls().end(), [](const auto& call) {
+            return call.operation == FileOperation::CopyFile &&
+                   call.path == (WatchFolder() / L"A" / L"*.dcm").wstring();
+        });
+    };
+    window.RunUntil(window.Now() + 3 * 34000);  // an empty hand-over every 34 s
+    EXPECT_EQ(copiesOfA(), 1);
+    EXPECT_EQ(log.lines.size(), 2u);
+    rows = JournalRows();
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), kept), 1);
+    EXPECT_EQ(rows.back().substr(0, 9), "d;t;Leer;");
+
+    WriteFile(WatchFolder() / L"A" / L"5.dcm", "DICM A5.dcm");  // a changed folder is an export
+    window.RunUntil(window.Now() + 3 * 34000);
+    EXPECT_EQ(target.ReadBytes(L"5.dcm"), "DICM A5.dcm");
+    EXPECT_EQ(copiesOfA(), 2);
+    EXPECT_EQ(log.lines.size(), 3u);
+    EXPECT_TRUE(InWatchFolder(L"A\\deeper\\4.dcm"));
+}
+
+// A run without a copying tick for 15 minutes puts the wait on record, naming the subfolders
+// without a lock file, and again after every further full hour; a copying tick ends that wait.
+TEST_F(PollTest, LongWaitIsJournaledAfter15MinutesAndAgainAfterEveryFurtherHour) {
+    Export(L"A", {L"1.dcm"}, true);
+    Export(L"B", {L"2.dcm"}, false);
+    StartAndRunUntil(kFirstWaitRecordMs + kWaitRecordRepeatMs + kInterval);
+
+    const std::string waiting = "d;t;Wartet;0;;;;;;;;;;seit ";
+    std::vector<std::string> rows = JournalRows();
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[1], waiting + "15 min, ohne LOCK.LCK: B\r\n");
+    EXPECT_EQ(rows[2], waiting + "1 h 15 min, ohne LOCK.LCK: B\r\n");
+
+    WriteFile(WatchFolder() / L"B" / L"LOCK.LCK", "");
+    RunTicks(2);  // one count, one copy
+    Export(L"C", {L"3.dcm"}, false);
+    window.RunUntil(window.Now() + kFirstWaitRecordMs);
+    rows = JournalRows();
+    EXPECT_EQ(std::count_if(rows.begin(), rows.end(),
+                            [](const std::string& row) { return row.starts_with("d;t;Wartet;"); }),
+              3);
+    EXPECT_EQ(rows.back(), "d;t;Wartet;1;;;;;;;;;;seit 15 min, ohne LOCK.LCK: C\r\n");
+    EXPECT_TRUE(log.lines.empty());
 }
 
 TEST_F(PollTest, TargetEditedDuringTheRunIsUsedAtTheNextCopy) {
@@ -452,6 +518,8 @@ TEST_F(PollTest, CopyFailuresAreLoggedEachTickAndNothingIsDeleted) {
     EXPECT_FALSE(InTarget(L"2 (2).dcm"));
 }
 
+// Restarted, the run counts the subfolder as finished even when the failed removal had taken its
+// lock file, and copies and deletes it with the next patient.
 TEST_F(PollTest, SubfolderThatCannotBeDeletedHaltsTheRun) {
     Export(L"A", {L"1.dcm"}, true);
     window.caption = L"Stop";
@@ -470,6 +538,14 @@ TEST_F(PollTest, SubfolderThatCannotBeDeletedHaltsTheRun) {
     EXPECT_FALSE(window.keepAwake[0].second);
     EXPECT_TRUE(InTarget(L"1.dcm"));
     EXPECT_TRUE(InWatchFolder(L"A"));
+
+    files.StopFailing(FileOperation::DeleteCopiedFolder);
+    fs::remove(WatchFolder() / L"A" / L"LOCK.LCK");
+    window.ScheduleClick(window.Now());         // Stop
+    window.ScheduleClick(window.Now() + 1000);  // Start
+    window.RunUntil(window.Now() + 20000 + 3 * kInterval);
+    EXPECT_FALSE(InWatchFolder(L"A"));
+    EXPECT_EQ(log.lines.size(), 1u);
 }
 
 // One Kopiert row per patient ID of a copying tick (two subfolders of one patient summed, one
@@ -557,28 +633,41 @@ TEST_F(PollTest, SubfolderAppearingAfterTheCopyIsKeptForTheNextPatient) {
 }
 
 // A copied subfolder that is not exactly what the copy took by the time of the deletion stays,
-// is no failure, and goes with the next patient once its images are copied.
+// is no failure, and goes with the next patient once its images are copied, even without its
+// lock file: it is known by its identity. A folder made anew under its name waits for its own
+// lock file. One that got an image below its own level is copied and then left whole.
 TEST_F(PollTest, CopiedSubfolderChangedBeforeTheDeletionIsKeptForTheNextPatient) {
     const fs::path folder = WatchFolder() / L"A";
     struct Case {
         const char* what;
         std::function<void()> change;
         std::string image1;  // A\1.dcm's bytes after the change
+        bool lockedLater = false;
+        bool held = false;
     };
     const Case cases[] = {
-        {"recreated under its name with images of the same names, sizes and times",
+        {"recreated under its name with images of the same names, sizes and times, unlocked",
          [&folder] {
              fs::rename(folder, WatchFolder() / L"old");
-             Export(L"A", {}, true);
+             Export(L"A", {}, false);
              WriteFile(folder / L"1.dcm", "DICM a1.dcm");
              CopyLastWriteTime(WatchFolder() / L"old" / L"1.dcm", folder / L"1.dcm");
              fs::remove_all(WatchFolder() / L"old");
          },
-         "DICM a1.dcm"},
+         "DICM a1.dcm", true},
         {"image rewritten",
          [&folder] { WriteFile(folder / L"1.dcm", "DICM rewritten after the copy"); },
          "DICM rewritten after the copy"},
         {"late image", [&folder] { WriteFile(folder / L"9.dcm", "DICM late"); }, "DICM A1.dcm"},
+        {"late image, lock file gone",
+         [&folder] {
+             WriteFile(folder / L"9.dcm", "DICM late");
+             fs::remove(folder / L"LOCK.LCK");
+         },
+         "DICM A1.dcm"},
+        {"an image below its own level",
+         [&folder] { WriteFile(folder / L"deeper" / L"4.dcm", "DICM deeper"); }, "DICM A1.dcm",
+         false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -598,8 +687,13 @@ TEST_F(PollTest, CopiedSubfolderChangedBeforeTheDeletionIsKeptForTheNextPatient)
         EXPECT_EQ(target.ReadBytes(L"1.dcm"), "DICM A1.dcm");
 
         window.onTyped = nullptr;
+        if (c.lockedLater) {
+            window.RunUntil(window.Now() + 2 * kInterval + 1);
+            EXPECT_FALSE(InTarget(L"1 (2).dcm"));
+            WriteFile(folder / L"LOCK.LCK", "");
+        }
         window.RunUntil(window.Now() + 2 * kInterval + 1);  // one count, one copy
-        EXPECT_TRUE(log.lines.empty());
+        EXPECT_EQ(log.lines.size(), c.held ? 1u : 0u);
         // A changed image is another image: it goes beside the first copy, not over it.
         const bool changed = c.image1 != "DICM A1.dcm";
         EXPECT_EQ(target.ReadBytes(L"1.dcm"), "DICM A1.dcm");
@@ -608,8 +702,10 @@ TEST_F(PollTest, CopiedSubfolderChangedBeforeTheDeletionIsKeptForTheNextPatient)
             EXPECT_EQ(target.ReadBytes(L"1 (2).dcm"), c.image1);
             ASSERT_TRUE(::DeleteFileW(target.PathOf(L"1 (2).dcm").c_str()));
         }
-        EXPECT_EQ(InTarget(L"9.dcm"), std::string(c.what) == "late image");  // the last case
-        EXPECT_FALSE(InWatchFolder(L"A"));
+        EXPECT_EQ(InTarget(L"9.dcm"), std::string(c.what).starts_with("late image"));
+        ::DeleteFileW(target.PathOf(L"9.dcm").c_str());
+        EXPECT_EQ(InWatchFolder(L"A\\deeper\\4.dcm"), c.held);
+        EXPECT_EQ(InWatchFolder(L"A"), c.held);
         window.SetTimerEnabled(false);
     }
 }
@@ -880,7 +976,7 @@ TEST(PollOverflow, CountingPast32767LocksIsTheOneFailureTheToolRaisesItself) {
     // More image subfolders with a lock file than the 16-bit count holds.
     StubFileSystem files;
     files.subfolders.assign(32768, std::wstring(kStubWatchFolder) + L"\\x");
-    Form1 form{window, files, log, journal, kStubWatchFolder, L"1.2.3"};
+    Form1 form{window, files, log, journal, window, kStubWatchFolder, L"1.2.3"};
     window.Attach(form);
     window.SetTimerEnabled(true);
     window.RunUntil(2 * kInterval);
@@ -892,6 +988,31 @@ TEST(PollOverflow, CountingPast32767LocksIsTheOneFailureTheToolRaisesItself) {
     EXPECT_EQ(form.LockedCount, 32767);
     EXPECT_EQ(files.copies, 0);  // 32,767 never equals 32,768 subfolders
     EXPECT_TRUE(window.timerEnabled);
+}
+
+// At the end of its patient list the application exports the last patient again and again: a
+// Kopiert row whose images were all in the target already, byte for byte, says so.
+TEST(PollJournal, KopiertRowOfImagesAllInTheTargetAlreadySaysNoNewImages) {
+    FakeWindowSystem window{form1::kPollIntervalMs};
+    FakeErrorLog log;
+    FakeJournal journal;
+    StubFileSystem files;
+    const std::wstring folder = std::wstring(kStubWatchFolder) + L"\\";
+    files.subfolders = {folder + L"A", folder + L"B"};
+    const auto image = [](const wchar_t* name, bool alreadyThere) {
+        return CopiedImage{name, name, {1, 10, 0}, alreadyThere};
+    };
+    files.copiedFrom[folder + L"A\\*.dcm"] = {{}, {image(L"1.dcm", true), image(L"2.dcm", true)}};
+    files.copiedFrom[folder + L"B\\*.dcm"] = {{}, {image(L"3.dcm", true), image(L"4.dcm", false)}};
+    Form1 form{window, files, log, journal, window, kStubWatchFolder, L"1.2.3"};
+    window.Attach(form);
+    form.LockedCount = 2;
+    window.SetTimerEnabled(true);
+    window.RunUntil(kInterval);
+
+    ASSERT_EQ(journal.rows.size(), 2u);  // the headers are unreadable: a row per subfolder
+    EXPECT_EQ(journal.rows[0].note, L"keine neuen Bilder");
+    EXPECT_EQ(journal.rows[1].note, L"");
 }
 
 }  // namespace

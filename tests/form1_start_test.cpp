@@ -46,7 +46,7 @@ class StartCommand : public ::testing::Test {
     FakeErrorLog log;
     FakeJournal journal;
     StubFileSystem files;  // an empty watch folder: the first tick hands over at once
-    Form1 form{window, files, log, journal, kStubWatchFolder, L"1.2.3"};
+    Form1 form{window, files, log, journal, window, kStubWatchFolder, L"1.2.3"};
 };
 
 std::vector<std::vector<KeyStroke>> Strokes(std::initializer_list<std::wstring_view> keyStrings) {
@@ -357,7 +357,7 @@ TEST_F(StartCommand, LockedScreenMakesTheRunWaitAndGoOnAtTheKeyItCutShort) {
         FakeJournal lockJournal;
         StubFileSystem lockFiles;
         lockFiles.subfolders = {std::wstring(kSubfolder)};
-        Form1 lockForm{locked, lockFiles, lockLog, lockJournal, kStubWatchFolder, L"1.2.3"};
+        Form1 lockForm{locked, lockFiles, lockLog, lockJournal, locked, kStubWatchFolder, L"1.2.3"};
         locked.Attach(lockForm);
         locked.ScheduleLock(c.lockedFrom, c.lockedUntil);
         locked.ScheduleClick(kClickMs);
@@ -407,7 +407,7 @@ TEST_F(StartCommand, EndOfTheProgramDuringARunIsRecordedAndLetsWindowsEndAgain) 
         FakeWindowSystem ending{form1::kPollIntervalMs};
         FakeErrorLog endLog;
         FakeJournal endJournal;
-        Form1 endForm{ending, files, endLog, endJournal, kStubWatchFolder, L"1.2.3"};
+        Form1 endForm{ending, files, endLog, endJournal, ending, kStubWatchFolder, L"1.2.3"};
         ending.Attach(endForm);
         if (c.duringRun) {
             ending.ScheduleClick(kClickMs);

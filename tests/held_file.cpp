@@ -58,10 +58,12 @@ void HeldFile::Start(const std::wstring& path, Sharing sharing, const std::wstri
     release_ = NewEvent(releaseName);
 
     const std::wstring program = BesideThisProgram(kHolderProgram);
-    process_ =
-        Launch(program, Quoted(path) + L" " + (sharing == Sharing::None ? L"none " : L"read ") +
-                            readyName + L" " + releaseName + holdArgument)
-            .process;
+    const wchar_t* sharingArgument = sharing == Sharing::None   ? L"none "
+                                     : sharing == Sharing::Read ? L"read "
+                                                                : L"delete ";
+    process_ = Launch(program, Quoted(path) + L" " + sharingArgument + readyName + L" " +
+                                   releaseName + holdArgument)
+                   .process;
     if (!process_)
         throw std::runtime_error("cannot start file_holder.exe");
 

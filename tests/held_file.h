@@ -14,7 +14,8 @@ namespace ordovan::test {
 // process lets go of the file on its own that long after it got it.
 class HeldFile {
   public:
-    enum class Sharing { None, Read };
+    // Delete sharing lets others delete the file, which then stays listed until it is let go.
+    enum class Sharing { None, Read, Delete };
 
     HeldFile(const std::wstring& path, Sharing sharing);
     HeldFile(const std::wstring& path, Sharing sharing, DWORD holdMs);

@@ -15,6 +15,7 @@
 #include "platform/win32/last_error.h"
 #include "platform/win32/main_window.h"
 #include "platform/win32/screen_lock_timeout.h"
+#include "platform/win32/tick_clock.h"
 #include "platform/win32/win32_file_system.h"
 #include "tests/fake_error_log.h"
 #include "tests/fake_journal.h"
@@ -200,7 +201,8 @@ TEST_F(MainWindowTest, KelvorinXWithWaitHasTypedIntoOurOwnTextBoxWhenItReturns) 
     test::FakeErrorLog log;
     test::FakeJournal journal;
     Win32FileSystem files;
-    Form1 form(window, files, log, journal, kNoWatchFolder, L"0.0.0");
+    TickClock clock;
+    Form1 form(window, files, log, journal, clock, kNoWatchFolder, L"0.0.0");
     ::SetFocus(Control(ControlId::txtTarget));
     window.SetTargetText(L"X:\\Alt");
 
@@ -220,8 +222,9 @@ TEST(OwnWindowFocus, KeysOfARunTypedIntoOurOwnWindowLandInItsControlsAndLogNothi
     test::FakeErrorLog log;
     test::FakeJournal journal;
     Win32FileSystem files;
+    TickClock clock;
     MainWindow window;
-    Form1 form(window, files, log, journal, kNoWatchFolder, L"0.0.0");
+    Form1 form(window, files, log, journal, clock, kNoWatchFolder, L"0.0.0");
     window.Create(::GetModuleHandleW(nullptr), form);
     window.Show(SW_SHOWNORMAL);
     ::SetForegroundWindow(window.Handle());
@@ -260,8 +263,9 @@ TEST(HigherRights, EveryKeyForAWindowOfHigherRightsIsLoggedOnceAndNothingIsTyped
     test::FakeErrorLog log;
     test::FakeJournal journal;
     Win32FileSystem files;
+    TickClock clock;
     MainWindow window(rights);
-    Form1 form(window, files, log, journal, kNoWatchFolder, L"0.0.0");
+    Form1 form(window, files, log, journal, clock, kNoWatchFolder, L"0.0.0");
     window.Create(::GetModuleHandleW(nullptr), form);
     window.Show(SW_SHOWNORMAL);
     ::SetForegroundWindow(window.Handle());
@@ -339,7 +343,8 @@ TEST_F(MainWindowTest, ClosingTheWindowDuringAKeyWaitEndsTheProcedureWithoutALog
     test::FakeErrorLog log;
     test::FakeJournal journal;
     Win32FileSystem files;
-    Form1 form(window, files, log, journal, kNoWatchFolder, L"0.0.0");
+    TickClock clock;
+    Form1 form(window, files, log, journal, clock, kNoWatchFolder, L"0.0.0");
     ::SetFocus(Control(ControlId::txtTarget));
     ::PostMessageW(window.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
 

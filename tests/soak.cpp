@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <random>
@@ -64,6 +66,15 @@ constexpr int kSameNamePercent = 10;
 // began.
 constexpr int kRacingImagePercent = 5;
 constexpr int kMaxRaceDelayMs = 20;
+// An image written into a copied subfolder right after the deletion took its lock file, while a
+// reader with delete sharing (a virus scanner) keeps a deleted image listed: the folder stays
+// without its lock file, and the application writes none again.
+constexpr int kAfterLockImagePercent = 5;
+constexpr DWORD kAfterLockReaderMs = 300;
+// How often it looks whether the lock file is gone; the reader keeps the folder there meanwhile.
+constexpr DWORD kLockPollMs = 1;
+// Percent of subfolders with an image one folder below their own level.
+constexpr int kDeeperImagePercent = 2;
 constexpr int kMaxHoldMs = 900;
 // An export that puts no image subfolder into the watch folder (it came too late, a message box
 // stopped it): the copying tick finds nothing.
@@ -114,6 +125,7 @@ struct Plan {
     bool hidden = false;
     enum class SameName { None, Identical, Different } sameName = SameName::None;
     std::optional<int> raceDelayMs;
+    bool afterLockImage = false;
     bool lateFolder = false;
     bool lateImage = false;
     std::optional<int> holdMs;
@@ -171,7 +183,17 @@ Plan PlanFor(std::uint32_t seed, int patient) {
         plan.screenLockTicks = draw(1, kMaxScreenLockTicks);
         plan.screenLockOffsetMs = draw(0, kMaxScreenLockOffsetMs);
     }
+    // Drawn last, so that the faults above draw as they did before it.
+    plan.afterLockImage = chance(kAfterLockImagePercent);
     return plan;
+}
+
+// Whether the subfolder gets an image below its own level, which keeps it in the watch folder.
+bool HasDeeperImage(std::uint32_t seed, int patient, int folder) {
+    std::seed_seq sequence{seed, static_cast<std::uint32_t>(patient),
+                           static_cast<std::uint32_t>(folder), 0x44454550u};
+    std::mt19937 random(sequence);
+    return std::uniform_int_distribution<int>(1, 100)(random) <= kDeeperImagePercent;
 }
 
 // What the first bytes of a subfolder's images say about the patient.
@@ -236,6 +258,13 @@ std::wstring SameNamedBytesKey(int patient, bool identical) {
 }
 std::wstring RacingImageName(const std::wstring& folder) {
     return folder + L"_race.dcm";
+}
+std::wstring AfterLockImageName(const std::wstring& folder) {
+    return folder + L"_afterlock.dcm";
+}
+// Below the subfolder's own level: "deeper\P00001_S1_deeper.dcm".
+fs::path DeeperImage(int patient, int folder) {
+    return fs::path(L"deeper") / (FolderName(patient, folder) + L"_deeper.dcm");
 }
 
 // A bare data set, implicit VR little endian: the patient ID (0010,0020) alone, or for an
@@ -314,6 +343,9 @@ struct Tally {
     int cutOffs = 0;
     int screenLocks = 0;
     int screenLockLogLines = 0;
+    int keptRows = 0;  // Behalten rows expected
+    int afterLockImages = 0;
+    int keptLines = 0;
     bool halted = false;
     bool stuck = false;
     bool finished = false;
@@ -464,6 +496,10 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
             ++tally_.journalLogLines;
             return;
         }
+        if (procedure == L"tmrCheck_Timer" && failure.Number() == kKeptFolderNumber) {
+            ++tally_.keptLines;  // one per Behalten row, checked at the end
+            return;
+        }
         // One line for each wait of a locked screen: the key it cut short, or the wait itself.
         for (ScreenLock& lock : screenLocks_) {
             if (lock.fromMs <= window_.Now() && window_.Now() < lock.untilMs && !lock.logged) {
@@ -489,7 +525,11 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
     std::vector<std::wstring> SubFolders(std::wstring_view folder) override;
     FolderFiles CopyFile(std::wstring_view pattern, std::wstring_view destination, bool overwrite,
                          const CopyHeartbeat& heartbeat) override;
-    bool DeleteCopiedFolder(std::wstring_view pattern, const FolderFiles& copied) override;
+    FolderView ViewFolder(std::wstring_view pattern) override {
+        return CaughtUp().ViewFolder(pattern);
+    }
+    bool DeleteCopiedFolder(std::wstring_view pattern, const FolderFiles& copied,
+                            std::wstring_view lastFile) override;
     void DeleteFolder(std::wstring_view folder, bool force) override {
         CaughtUp().DeleteFolder(folder, force);
     }
@@ -516,6 +556,7 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
 
     // One image subfolder as the tick copied it.
     struct FolderCopy {
+        std::wstring folder;
         std::wstring firstImage;
         std::size_t images = 0;
         std::uint64_t bytes = 0;
@@ -533,8 +574,12 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
     void WriteFolder(int patient, int folder, int images);
     void WriteImage(const fs::path& folder, const std::wstring& name, const std::wstring& bytesKey);
     std::vector<fs::path> Uncopied(const fs::path& folder) const;
+    bool DeleteWithImageAfterLock(win32::Win32FileSystem& real, std::wstring_view pattern,
+                                  const FolderFiles& copied, std::wstring_view lastFile);
     bool WriteRacingImage(const fs::path& image) const;
-    void CheckRacingImage(const fs::path& image, bool written);
+    void CheckRacingImage(const fs::path& image, bool written, bool exportEnds);
+    bool OnlyHeldFoldersLeft() const;
+    int UnaccountedHeldFolders() const;
     void SampleAfterRelease();
     Sample Measure();
     void NameNewHandles(int patient) const;
@@ -551,7 +596,7 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
     // The program's journal, beside the soak's folders as if the executable lay there.
     win32::Win32JournalFile journalFile_;
     journal::ExportJournal journal_{journalFile_, real_, *this, folders_.root.Path()};
-    Form1 form_{window_, *this, *this, journal_, folders_.watch.wstring(), L"soak"};
+    Form1 form_{window_, *this, *this, journal_, window_, folders_.watch.wstring(), L"soak"};
     Tally tally_;
     std::vector<bool> lateImageWritten_ = std::vector<bool>(std::size_t(options_.patients) + 1);
     std::vector<bool> lateFolderWritten_ = std::vector<bool>(std::size_t(options_.patients) + 1);
@@ -585,6 +630,13 @@ class Soak final : public FileSystem, public WindowEvents, public ErrorLog {
         fs::path image;
     };
     std::vector<RacingImage> racingImages_;
+    // Subfolders left whole for an image below their own level: their Behalten rows so far, and
+    // how often they changed since they were first kept (a late image), each change one more row.
+    struct Held {
+        int rows = 0;
+        int changes = 0;
+    };
+    std::map<std::wstring, Held> held_;
     int notPlain_ = 0;
     int renamed_ = 0;       // copies the tool put under a numbered name
     int falseRenames_ = 0;  // of them, where no other image held the name
@@ -680,7 +732,8 @@ FolderFiles Soak::CopyFile(std::wstring_view pattern, std::wstring_view destinat
             ::SetFileAttributesW(copyCalls_.leftover.c_str(), FILE_ATTRIBUTE_READONLY);
         throw Failure(ERROR_OPERATION_ABORTED, L"cut off");
     }
-    FolderCopy copy{copied.images.empty() ? L"" : copied.images.front().name, copied.images.size()};
+    FolderCopy copy{fs::path(pattern).parent_path().filename().wstring(),
+                    copied.images.empty() ? L"" : copied.images.front().name, copied.images.size()};
     for (const CopiedImage& image : copied.images) {
         copy.bytes += image.source.size;
         if (image.copyName == image.name)
@@ -698,7 +751,8 @@ FolderFiles Soak::CopyFile(std::wstring_view pattern, std::wstring_view destinat
     return copied;
 }
 
-bool Soak::DeleteCopiedFolder(std::wstring_view pattern, const FolderFiles& copied) {
+bool Soak::DeleteCopiedFolder(std::wstring_view pattern, const FolderFiles& copied,
+                              std::wstring_view lastFile) {
     win32::Win32FileSystem& real = CaughtUp();
     const fs::path folder = fs::path(pattern).parent_path();
     const std::vector<fs::path> uncopied = Uncopied(folder);
@@ -725,8 +779,12 @@ bool Soak::DeleteCopiedFolder(std::wstring_view pattern, const FolderFiles& copi
             }
         }
     } countGone{uncopied, tally_.deletedUncopied};
+    if (plan_.afterLockImage && fs::exists(folder / L"LOCK.LCK")) {
+        plan_.afterLockImage = false;
+        return DeleteWithImageAfterLock(real, pattern, copied, lastFile);
+    }
     if (!plan_.raceDelayMs)
-        return real.DeleteCopiedFolder(pattern, copied);
+        return real.DeleteCopiedFolder(pattern, copied, lastFile);
     // Another writer puts an image into the folder while it is being deleted.
     const int delayMs = *plan_.raceDelayMs;
     plan_.raceDelayMs.reset();
@@ -739,9 +797,45 @@ bool Soak::DeleteCopiedFolder(std::wstring_view pattern, const FolderFiles& copi
             ::Sleep(static_cast<DWORD>(delayMs));
             written = WriteRacingImage(image);
         });
-        deleted = real.DeleteCopiedFolder(pattern, copied);
+        deleted = real.DeleteCopiedFolder(pattern, copied, lastFile);
     }
-    CheckRacingImage(image, written);
+    CheckRacingImage(image, written, true);
+    return deleted;
+}
+
+// The application writes an image the moment the deletion has taken the lock file, while a
+// reader with delete sharing keeps a deleted image listed, so that the folder is still there: it
+// stays without its lock file, and must go with the next patient all the same.
+bool Soak::DeleteWithImageAfterLock(win32::Win32FileSystem& real, std::wstring_view pattern,
+                                    const FolderFiles& copied, std::wstring_view lastFile) {
+    ++tally_.faults;
+    const fs::path folder = fs::path(pattern).parent_path();
+    const fs::path image = folder / AfterLockImageName(folder.filename().wstring());
+    const fs::path lock = folder / L"LOCK.LCK";
+    win32::UniqueFile reader;
+    if (!copied.images.empty()) {
+        reader.reset(::CreateFileW((folder / copied.images.back().name).c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                   nullptr));
+    }
+    std::atomic<bool> done{false};
+    bool written = false;
+    bool deleted = false;
+    {
+        const SoakThread application([&] {
+            while (!done && ::GetFileAttributesW(lock.c_str()) != INVALID_FILE_ATTRIBUTES)
+                ::Sleep(kLockPollMs);
+            if (!done)
+                written = WriteRacingImage(image);
+            // Let go at the latest after a scanner's usual look; the deletion waits for it.
+            ::Sleep(written ? 0 : kAfterLockReaderMs);
+            reader.reset();
+        });
+        deleted = real.DeleteCopiedFolder(pattern, copied, lastFile);
+        done = true;
+    }
+    tally_.afterLockImages += written ? 1 : 0;
+    CheckRacingImage(image, written, false);
     return deleted;
 }
 
@@ -761,8 +855,8 @@ bool Soak::WriteRacingImage(const fs::path& image) const {
 
 // A racing image written in time must still be in the watch folder: it was never copied. Its
 // folder waits there for the next patient; should the deletion have taken the folder's lock file
-// before the image came, the writer finishes its export as the application does, with one.
-void Soak::CheckRacingImage(const fs::path& image, bool written) {
+// before the image came, the writer may finish its export as the application does, with one.
+void Soak::CheckRacingImage(const fs::path& image, bool written, bool exportEnds) {
     if (!written)
         return;
     ++tally_.images;
@@ -770,7 +864,7 @@ void Soak::CheckRacingImage(const fs::path& image, bool written) {
     if (!fs::exists(image) && ++tally_.deletedUncopied == 1)
         std::fwprintf(stderr, L"deleted before its copy was in the target: %ls\n", image.c_str());
     const fs::path lock = image.parent_path() / L"LOCK.LCK";
-    if (fs::exists(image.parent_path()) && !fs::exists(lock))
+    if (exportEnds && fs::exists(image.parent_path()) && !fs::exists(lock))
         pendingLocks_.push_back({window_.Now(), image.parent_path()});
 }
 
@@ -824,9 +918,11 @@ void Soak::OnTyped(const FakeWindowSystem::TypedKeys& keys) {
     if (keys.strokes == enter && lastKeys_ == shiftEnd) {
         ExportNext();
     } else if (keys.strokes == altF && plan_.lateImage) {
-        // Written after the copy into a folder that was copied.
+        // Written after the copy into a folder that was copied; one kept whole has changed.
         plan_.lateImage = false;
         ++tally_.faults;
+        if (HasDeeperImage(options_.seed, tally_.patients, 0))
+            ++held_[FolderName(tally_.patients, 0)].changes;
         WriteImage(folders_.watch / FolderName(tally_.patients, 0), LateImageName(tally_.patients),
                    LateImageName(tally_.patients));
         lateImageWritten_[std::size_t(tally_.patients)] = true;
@@ -846,8 +942,9 @@ void Soak::OnTyped(const FakeWindowSystem::TypedKeys& keys) {
 void Soak::ExportNext() {
     tally_.lastExportTick = tally_.ticks;
     if (tally_.patients == options_.patients) {
-        // The archive is through; stop once the watch folder is empty, as staff would.
-        if (fs::is_empty(folders_.watch))
+        // The archive is through; stop once the watch folder holds only subfolders kept whole,
+        // as staff would.
+        if (OnlyHeldFoldersLeft())
             window_.ScheduleClick(window_.Now());
         plan_ = Plan{};
         journalHold_.reset();  // the last rows must reach the file before the program ends
@@ -934,14 +1031,64 @@ void Soak::ExpectCopyingTickRows(const std::wstring& tickTarget) {
         row->bytes += copy.bytes;
         row->renamed += copy.renamed;
     }
+    // The ID opens as text: the formula ="<ID>", quoted.
+    const auto asText = [](const std::string& id) {
+        return id.empty() ? id : "\"=\"\"" + id + "\"\"\"";
+    };
     for (const Row& row : rows) {
         ++tally_.copiedRows;
-        // The ID opens as text: the formula ="<ID>", quoted.
-        const std::string id = row.id.empty() ? "" : "\"=\"\"" + row.id + "\"\"\"";
+        const std::string id = asText(row.id);
         ExpectRow("Kopiert;" + number + ";" + id + ";;;;" + std::to_string(row.folders) + ";" +
                   std::to_string(row.images) + ";" + std::to_string(row.bytes) + ";" +
                   std::to_string(row.renamed) + ";" + target);
     }
+    // Then one Behalten row per subfolder with an image below its own level.
+    for (const FolderCopy& copy : copiedThisTick_) {
+        const auto [patient, folder] = FolderOfKey(copy.folder);
+        if (!HasDeeperImage(options_.seed, patient, folder))
+            continue;
+        const auto [imagePatient, imageFolder] = FolderOfKey(copy.firstImage);
+        ++tally_.keptRows;
+        ++held_[copy.folder].rows;
+        ExpectRow("Behalten;" + number + ";" +
+                  asText(PatientIdOf(options_.seed, imagePatient, imageFolder)) + ";;;;1;;;;" +
+                  target);
+    }
+}
+
+// The watch folder holds nothing but subfolders kept whole, each with its rows up to date.
+bool Soak::OnlyHeldFoldersLeft() const {
+    for (const auto& entry : fs::directory_iterator(folders_.watch)) {
+        const auto held = held_.find(entry.path().filename().wstring());
+        if (held == held_.end() || held->second.rows != 1 + held->second.changes)
+            return false;
+    }
+    return true;
+}
+
+// Subfolders with an image below their own level that did not get one Behalten row, and one
+// more per change, or whose image below is gone.
+int Soak::UnaccountedHeldFolders() const {
+    int unaccounted = 0;
+    const auto check = [&](int patient, int folder) {
+        const fs::path deeper =
+            folders_.watch / FolderName(patient, folder) / DeeperImage(patient, folder);
+        const auto held = held_.find(FolderName(patient, folder));
+        if (!HasDeeperImage(options_.seed, patient, folder))
+            return;
+        if (held == held_.end() || held->second.rows != 1 + held->second.changes ||
+            ReadAll(deeper) != ImageBytes(options_.seed, deeper.filename().wstring())) {
+            if (++unaccounted == 1)
+                std::fwprintf(stderr, L"kept subfolder not accounted for: %ls\n", deeper.c_str());
+        }
+    };
+    for (int patient = 1; patient <= tally_.patients; ++patient) {
+        for (int folder = 0; folder < PlanFor(options_.seed, patient).folders; ++folder)
+            check(patient, folder);
+        if (lateFolderWritten_[std::size_t(patient)])
+            check(patient, kMaxSubfolders);
+    }
+    return unaccounted;
 }
 
 // The journal's rows, from Ereignis to Ziel, against those expected; the first that differs is
@@ -982,6 +1129,11 @@ void Soak::WriteFolder(int patient, int folder, int images) {
     fs::create_directory(path);
     for (int image = 1; image <= images; ++image)
         WriteImage(path, ImageName(patient, folder, image), ImageName(patient, folder, image));
+    if (HasDeeperImage(options_.seed, patient, folder)) {
+        const fs::path deeper = DeeperImage(patient, folder);
+        fs::create_directory(path / deeper.parent_path());
+        WriteImage(path / deeper.parent_path(), deeper.filename(), deeper.filename());
+    }
     pendingLocks_.push_back({window_.Now() + plan_.lockDelayMs[std::size_t(folder)], path});
 }
 
@@ -1151,12 +1303,14 @@ bool Soak::Report(std::chrono::steady_clock::time_point started) {
                               tally_.journalLogLines <= tally_.journalHolds;
     const bool locksHold = lockRowsInOrder_ && lockRows_ == 2 * tally_.screenLocks &&
                            tally_.screenLockLogLines == tally_.screenLocks;
+    const int unaccountedHeld = UnaccountedHeldFolders();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     const bool passed = tally_.finished && tally_.patients == options_.patients && lost == 0 &&
                         waiting == 0 && tally_.deletedUncopied == 0 && notPlain_ == 0 &&
                         falseRenames_ == 0 && leftovers == 0 && tally_.unexplainedLines == 0 &&
                         tally_.logLines == tally_.failingTicks && journalHolds && locksHold &&
+                        unaccountedHeld == 0 && tally_.keptLines == tally_.keptRows &&
                         (driftSamples_ > 0 || options_.patients <= kWarmUpPatients) &&
                         drift_.handles <= 0 && drift_.privateBytes <= kMemoryToleranceBytes;
     // Drift is measured only once the run got past its warm-up; a run of 100 patients (CI's)
@@ -1175,17 +1329,18 @@ bool Soak::Report(std::chrono::steady_clock::time_point started) {
         "uncopied %d, "
         "lost images %lld (not yet copied %lld), copies not plain %d, renamed copies %d (beside "
         "a part of themselves %d), leftovers in the targets %d, "
-        "journal rows %d (copying ticks %d, Kopiert %d, Kein Export %d, mismatched %d, held open "
-        "%d times, log lines %d), screen locks %d (rows %d%s, log lines %d), %s, wall time %.0f "
-        "s: %s\n",
+        "journal rows %d (copying ticks %d, Kopiert %d, Kein Export %d, Behalten %d, mismatched "
+        "%d, held open %d times, log lines %d), screen locks %d (rows %d%s, log lines %d), "
+        "images after the lock file %d, kept whole %zu (log lines %d, unaccounted %d), %s, wall "
+        "time %.0f s: %s\n",
         options_.seed, tally_.patients, tally_.images, tally_.bytes, tally_.faults, tally_.logLines,
         tally_.failingTicks, tally_.unexplainedLines, tally_.halted ? 1 : 0, tally_.stuck ? 1 : 0,
         tally_.cutOffs, tally_.deletedUncopied, lost, waiting, notPlain_, renamed_, falseRenames_,
         leftovers, journalRows, tally_.copyingTicks, tally_.copiedRows, tally_.emptyTicks,
-        journalMismatches, tally_.journalHolds, tally_.journalLogLines, tally_.screenLocks,
-        lockRows_, lockRowsInOrder_ ? "" : " out of order", tally_.screenLockLogLines,
-        drift.c_str(), seconds,
-        passed ? "PASS" : "FAIL");
+        tally_.keptRows, journalMismatches, tally_.journalHolds, tally_.journalLogLines,
+        tally_.screenLocks, lockRows_, lockRowsInOrder_ ? "" : " out of order",
+        tally_.screenLockLogLines, tally_.afterLockImages, held_.size(), tally_.keptLines,
+        unaccountedHeld, drift.c_str(), seconds, passed ? "PASS" : "FAIL");
     return passed;
 }
 

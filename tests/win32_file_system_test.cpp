@@ -23,6 +23,7 @@
 #include "platform/win32/long_path.h"
 #include "platform/win32/win32_journal_file.h"
 #include "tests/failing_file_system.h"
+#include "tests/held_file.h"
 #include "tests/launch.h"
 #include "tests/test_folder.h"
 
@@ -398,8 +399,8 @@ void CopyLastWriteTime(const std::wstring& from, const std::wstring& to) {
 }
 
 // A copied folder goes with everything in it only when every image in it is the very file the
-// copy took, unchanged: same file, size and last write, as their handles tell. Otherwise it stays
-// whole, and nothing in it is deleted.
+// copy took, unchanged: same file, size and last write, as their handles tell, and no image lies
+// below its own level. Otherwise it stays whole, and nothing in it is deleted.
 TEST_F(Win32FileSystemTest, DeleteCopiedFolderDeletesOnlyWhatTheCopyTookUnchanged) {
     const std::wstring image = L"image\\1.dcm";
     struct Case {
@@ -421,29 +422,31 @@ TEST_F(Win32FileSystemTest, DeleteCopiedFolderDeletesOnlyWhatTheCopyTookUnchange
              CopyLastWriteTime(folder_.PathOf(L"old.dcm"), folder_.PathOf(image));
          },
          false},
+        {"an image below its own level",
+         [&] { folder_.WriteBytes(L"image\\deeper\\more\\5.DCM", kImageBytes); }, false},
     };
     int index = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        folder_.MakeFolder(L"image\\deeper");
+        folder_.MakeFolder(L"image\\deeper\\more");
         folder_.WriteBytes(image, kImageBytes);
         folder_.WriteBytes(L"image\\2.dcm", kOtherBytes);
         folder_.MakeReadOnly(L"image\\2.dcm");
         folder_.WriteBytes(L"image\\3.dcm", kImageBytes);
         folder_.WriteBytes(L"image\\LOCK.LCK", "");
-        folder_.WriteBytes(L"image\\deeper\\4.dcm", kImageBytes);
+        folder_.WriteBytes(L"image\\deeper\\4.txt", kImageBytes);
         const std::wstring pattern = folder_.PathOf(L"image\\*.dcm");
         const std::wstring target = L"target" + std::to_wstring(++index);
         folder_.MakeFolder(target);
         const FolderFiles copied = files_.CopyFile(pattern, folder_.PathOf(target), true, {});
         c.change();
 
-        EXPECT_EQ(files_.DeleteCopiedFolder(pattern, copied), c.deleted);
+        EXPECT_EQ(files_.DeleteCopiedFolder(pattern, copied, L"LOCK.LCK"), c.deleted);
 
         EXPECT_EQ(folder_.Exists(L"image"), !c.deleted);
         if (!c.deleted) {
             for (const wchar_t* kept :
-                 {L"image\\1.dcm", L"image\\2.dcm", L"image\\LOCK.LCK", L"image\\deeper\\4.dcm"}) {
+                 {L"image\\1.dcm", L"image\\2.dcm", L"image\\LOCK.LCK", L"image\\deeper\\4.txt"}) {
                 EXPECT_TRUE(folder_.Exists(kept)) << testing::PrintToString(std::wstring(kept));
             }
             ::SetFileAttributesW(folder_.PathOf(L"image\\2.dcm").c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -453,33 +456,77 @@ TEST_F(Win32FileSystemTest, DeleteCopiedFolderDeletesOnlyWhatTheCopyTookUnchange
     }
 }
 
-// An image written into a copied folder while its images are deleted keeps the folder: another
-// program's brief read keeps a deleted image's name listed for a moment, and the new image comes
-// meanwhile.
+// Another program holds the copied image for a moment while the deletion runs, and the
+// application may write an image meanwhile. The deletion waits for the holder, looks for new
+// images before it removes anything else, and removes the lock file last: an image that came
+// while it waited keeps the folder with its lock file. One that comes after the lock file went,
+// while a reader with delete sharing keeps the deleted image listed, keeps the folder without it;
+// so does one written anew under the name of an image just deleted. With no new image the emptied
+// folder goes once the reader lets go.
 TEST_F(Win32FileSystemTest, DeleteCopiedFolderKeepsTheFolderForAnImageArrivingDuringIt) {
-    constexpr DWORD kArrivalMs = 300;
-    constexpr DWORD kReadEndsMs = 700;
-    folder_.MakeFolder(L"image");
-    folder_.WriteBytes(L"image\\1.dcm", kImageBytes);
-    const std::wstring pattern = folder_.PathOf(L"image\\*.dcm");
-    const FolderFiles copied = files_.CopyFile(pattern, Target(), true, {});
-    UniqueFile reader(::CreateFileW(folder_.PathOf(L"image\\1.dcm").c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
-                                    nullptr));
-    ASSERT_TRUE(reader);
-    std::thread otherPrograms([&] {
-        ::Sleep(kArrivalMs);
-        folder_.WriteBytes(L"image\\9.dcm", kOtherBytes);
-        ::Sleep(kReadEndsMs - kArrivalMs);
-        reader.reset();
-    });
+    using Sharing = test::HeldFile::Sharing;
+    constexpr ULONGLONG kLongestWaitMs = 5000;  // should `after` never go
+    struct Case {
+        const char* what;
+        Sharing sharing;
+        DWORD holdMs;
+        const wchar_t* arriving;  // written once `after` is gone, or this long after the start
+        const wchar_t* after;
+        DWORD arrivalMs;
+        bool deleted;
+        std::optional<bool> lockKept;  // nothing where the arrival may come before or after it
+    };
+    const Case cases[] = {
+        {"while it waits for the image", Sharing::None, 600, L"image\\9.dcm", nullptr, 150, false,
+         true},
+        {"below its own level while it waits", Sharing::None, 600, L"image\\sub\\9.dcm", nullptr,
+         150, false, true},
+        {"after the lock file went", Sharing::Delete, 700, L"image\\9.dcm", L"image\\LOCK.LCK", 0,
+         false, false},
+        {"under the name of an image just deleted", Sharing::Delete, 700, L"image\\2.dcm",
+         L"image\\2.dcm", 0, false, std::nullopt},
+        {"none, a reader keeps the only image listed", Sharing::Delete, 300, nullptr, nullptr, 0,
+         true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        // Listed after the lock file (Windows and Wine list names in order), so that only the
+        // lock file's going last keeps it.
+        folder_.MakeFolder(L"image\\sub");
+        folder_.WriteBytes(L"image\\1.dcm", kImageBytes);
+        if (c.after != nullptr && c.after == c.arriving)
+            folder_.WriteBytes(c.arriving, kImageBytes);
+        folder_.WriteBytes(L"image\\LOCK.LCK", "");
+        const std::wstring pattern = folder_.PathOf(L"image\\*.dcm");
+        const FolderFiles copied = files_.CopyFile(pattern, Target(), true, {});
+        std::optional<Failure> failure;
+        {
+            const test::HeldFile reader(folder_.PathOf(L"image\\1.dcm"), c.sharing, c.holdMs);
+            std::thread application([&] {
+                if (c.after == nullptr)
+                    ::Sleep(c.arrivalMs);
+                const ULONGLONG giveUp = ::GetTickCount64() + kLongestWaitMs;
+                while (c.after != nullptr && folder_.Exists(c.after) && ::GetTickCount64() < giveUp)
+                    std::this_thread::yield();
+                if (c.arriving != nullptr)  // the same bytes: only its last write tells it apart
+                    folder_.WriteBytes(c.arriving, kImageBytes);
+            });
+            failure = FailureOf([&] {
+                EXPECT_EQ(files_.DeleteCopiedFolder(pattern, copied, L"LOCK.LCK"), c.deleted);
+            });
+            application.join();
+        }  // the reader lets go
 
-    const bool deleted = files_.DeleteCopiedFolder(pattern, copied);
-    otherPrograms.join();
-
-    EXPECT_FALSE(deleted);
-    EXPECT_EQ(folder_.ReadBytes(L"image\\9.dcm"), kOtherBytes);
-    EXPECT_FALSE(folder_.Exists(L"image\\1.dcm"));
+        EXPECT_FALSE(failure.has_value()) << failure->Number();
+        EXPECT_EQ(folder_.Exists(L"image"), !c.deleted);
+        if (c.lockKept.has_value()) {
+            EXPECT_EQ(folder_.Exists(L"image\\LOCK.LCK"), *c.lockKept);
+        }
+        if (c.arriving != nullptr) {
+            EXPECT_EQ(folder_.ReadBytes(c.arriving), kImageBytes);
+            files_.DeleteFolder(folder_.PathOf(L"image"), true);
+        }
+    }
 }
 
 // --- DeleteFolder -----------------------------------------------------------------------------

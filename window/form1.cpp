@@ -70,6 +70,11 @@ std::span<const driven_app::KeyStep> StepsOf(Sequence sequence) {
     return {};
 }
 
+// The subfolder's own name, as staff see it in the watch folder.
+std::wstring_view NameOf(std::wstring_view path) {
+    return path.substr(path.find_last_of(L'\\') + 1);
+}
+
 // The failure as the error log's line shows it: "# <number> - <description>".
 std::wstring FailureNote(const Failure& failure) {
     std::wstring note = L"# " + std::to_wstring(failure.Number());
@@ -152,16 +157,17 @@ void Form1::RunTick() {
             GoOnAfterUnlock();
             return;
         }
-        const auto subfolderCount =
-            static_cast<std::int32_t>(files_.SubFolders(watchFolder_).size());
-        if (LockedCount == subfolderCount) {
-            CopyAndHandOver();
+        // One listing serves the whole tick: the copy or the count follows at once.
+        const std::vector<std::wstring> subfolders = ExportSubfolders();
+        if (LockedCount == static_cast<std::int32_t>(subfolders.size())) {
+            CopyAndHandOver(subfolders);
         } else {
-            CountLockedSubfolders();
+            CountLockedSubfolders(subfolders);
         }
     } catch (const Failure& failure) {
         log_.WriteErrorLog(kTimerProcedure, failure);
     }
+    JournalLongWait();
 }
 
 // No key reaches any window while the screen is locked. The tick then leaves the watch folder
@@ -239,29 +245,97 @@ void Form1::EndRun(std::wstring_view event, std::wstring note) {
     JournalRunEnd(event, std::move(note));
 }
 
-// Every image subfolder held its lock file at the last count: copy the images of all of them,
-// then move the imaging application on to the next patient.
-void Form1::CopyAndHandOver() {
-    std::vector<CopiedFolder> copied;
-    for (const std::wstring& subfolder : files_.SubFolders(watchFolder_)) {
-        // Read anew for every folder: the target box stays editable during a run.
-        std::wstring target = window_.TargetText();
-        FolderFiles images = files_.CopyFile(InFolder(subfolder, driven_app::kImagePattern), target,
-                                             true, [this] { StayAlive(); });
-        copied.push_back({subfolder, std::move(target), std::move(images)});
+// The watch folder's subfolders that are exports: all but those held for an image below their
+// own level and unchanged since.
+std::vector<std::wstring> Form1::ExportSubfolders() {
+    std::vector<std::wstring> subfolders = files_.SubFolders(watchFolder_);
+    std::erase_if(subfolders,
+                  [this](const std::wstring& subfolder) { return IsStillHeld(subfolder); });
+    return subfolders;
+}
+
+// A held subfolder that changed (a new lock file, new images) is a new export.
+bool Form1::IsStillHeld(const std::wstring& subfolder) {
+    const FolderView* held = kept_.HeldAs(subfolder);
+    if (held == nullptr)
+        return false;
+    try {
+        if (files_.ViewFolder(InFolder(subfolder, driven_app::kImagePattern)) == *held)
+            return true;
+    } catch (const Failure&) {
+        // Cannot tell: it counts as an export, whose copy then reports what is wrong.
     }
+    kept_.LetGo(subfolder);
+    return false;
+}
+
+// Finished: it holds its lock file, or it is what the last deletion left over, which may have
+// taken the lock file. Known by its identity, since a folder made anew under its name is not.
+bool Form1::IsFinished(const std::wstring& subfolder) {
+    if (PathIsFile(InFolder(subfolder, driven_app::kLockFileName)))
+        return true;
+    if (!kept_.AnyLeftOver())
+        return false;
+    try {
+        return kept_.IsLeftOver(
+            files_.ViewFolder(InFolder(subfolder, driven_app::kImagePattern)).folder);
+    } catch (const Failure&) {
+        return false;  // gone or unreadable: not finished
+    }
+}
+
+// Every image subfolder was finished at the last count: copy the images of all of them, then
+// move the imaging application on to the next patient.
+void Form1::CopyAndHandOver(const std::vector<std::wstring>& subfolders) {
+    std::vector<CopiedFolder> copied;
+    for (const std::wstring& subfolder : subfolders)
+        copied.push_back(CopyFolder(subfolder));
     ++patientNumber_;
+    wait_.Copied(clock_.NowMs());
     JournalCopyingTick(copied);
+    HoldKeptFolders(copied);
     LockedCount = 0;
     window_.SetTimerEnabled(false);
     NextPatient(copied);
 }
 
-void Form1::CountLockedSubfolders() {
+// Looks at the subfolder, then copies the images lying directly in it. One held for an image
+// below its own level, or left over from the last deletion, may hold no image of its own: for
+// those that is no failure.
+Form1::CopiedFolder Form1::CopyFolder(const std::wstring& subfolder) {
+    const std::wstring pattern = InFolder(subfolder, driven_app::kImagePattern);
+    // Read anew for every folder: the target box stays editable during a run.
+    CopiedFolder folder{subfolder, window_.TargetText(), {}, files_.ViewFolder(pattern)};
+    try {
+        folder.images = files_.CopyFile(pattern, folder.target, true, [this] { StayAlive(); });
+    } catch (const Failure& failure) {
+        const bool mayBeEmpty = folder.IsHeld() || kept_.IsLeftOver(folder.view.folder);
+        if (failure.Number() != kNoImageNumber || !mayBeEmpty)
+            throw;
+        folder.images.folder = folder.view.folder;
+    }
+    return folder;
+}
+
+// A subfolder with an image below its own level is left whole, since no copy took that image:
+// one log line, and it is no export again until it changes.
+void Form1::HoldKeptFolders(const std::vector<CopiedFolder>& copiedFolders) {
+    for (const CopiedFolder& folder : copiedFolders) {
+        if (!folder.IsHeld())
+            continue;
+        log_.WriteErrorLog(
+            kTimerProcedure,
+            Failure(kKeptFolderNumber, std::wstring(kKeptFolderDescription) +
+                                           KeptNote(NameOf(folder.path), folder.view.deeperMatch)));
+        kept_.Hold(folder.path, folder.view);
+    }
+}
+
+void Form1::CountLockedSubfolders(const std::vector<std::wstring>& subfolders) {
     LockedCount = 0;
-    for (const std::wstring& subfolder : files_.SubFolders(watchFolder_)) {
+    for (const std::wstring& subfolder : subfolders) {
         window_.ProcessPendingEvents();
-        if (PathIsFile(InFolder(subfolder, driven_app::kLockFileName))) {
+        if (IsFinished(subfolder)) {
             if (LockedCount == std::numeric_limits<std::int16_t>::max()) {
                 throw Failure(kCountOverflowNumber, std::wstring(kCountOverflowDescription));
             }
@@ -324,18 +398,30 @@ void Form1::StayAlive() {
 
 // Only folders whose images are all safely in the target go. One that appeared since the copy,
 // was made anew under a copied name, or holds an image added or changed since stays in the watch
-// folder: it is not a failure, and goes with the next patient.
+// folder: it is not a failure, and goes with the next patient. A copied one that stays is left
+// over: it counts as finished at the next count even should it have lost its lock file.
 void Form1::DeleteCopiedFolders(const std::vector<CopiedFolder>& copiedFolders) {
+    std::vector<FolderIdentity> left;
     for (const std::wstring& subfolder : files_.SubFolders(watchFolder_)) {
         window_.ProcessPendingEvents();
         const auto copied = std::find_if(
             copiedFolders.begin(), copiedFolders.end(),
             [&subfolder](const CopiedFolder& folder) { return folder.path == subfolder; });
-        if (copied != copiedFolders.end()) {
-            files_.DeleteCopiedFolder(InFolder(subfolder, driven_app::kImagePattern),
-                                      copied->images);
+        if (copied == copiedFolders.end() || copied->IsHeld())
+            continue;
+        try {
+            if (!files_.DeleteCopiedFolder(InFolder(subfolder, driven_app::kImagePattern),
+                                           copied->images, driven_app::kLockFileName)) {
+                left.push_back(copied->images.folder);
+            }
+        } catch (const Failure&) {
+            // A removal that failed half-way may have taken the lock file.
+            left.push_back(copied->images.folder);
+            kept_.AlsoLeft(left);
+            throw;
         }
     }
+    kept_.LeftByDeletion(std::move(left));
 }
 
 void Form1::JournalStart(const std::wstring& target) {
@@ -343,6 +429,7 @@ void Form1::JournalStart(const std::wstring& target) {
     runJournaled_ = true;
     watch_.interrupted.reset();
     watch_.waitingForUnlock = false;
+    wait_.Begin(clock_.NowMs());
     std::wstring note = std::wstring(form1::kCaption) + L' ' + version_;
     // Staff who find a Gesperrt row on Monday see here that the PC was set up to lock.
     if (const auto lockAfter = window_.ScreenLockAfterSeconds())
@@ -350,12 +437,26 @@ void Form1::JournalStart(const std::wstring& target) {
     journal_.Write({.event = journal::kStart, .target = target, .note = std::move(note)});
 }
 
-// One Kopiert row per patient ID among the copied subfolders, or one Kein Export row when the tick
-// found none: an empty export hands over to the next patient as the copying does, and only this
-// row shows it afterwards.
+// One Kopiert row per patient ID among the copied subfolders, then one Behalten row per subfolder
+// left whole, or one Kein Export row when the tick copied none: an empty export hands over to the
+// next patient as the copying does, and only this row shows it afterwards.
 void Form1::JournalCopyingTick(const std::vector<CopiedFolder>& copiedFolders) {
     try {
-        if (copiedFolders.empty()) {
+        std::vector<journal::JournalRow> rows;
+        std::vector<journal::JournalRow> keptRows;
+        for (const CopiedFolder& folder : copiedFolders) {
+            dicom::PatientFields patient = ReadPatient(folder);
+            if (folder.IsHeld()) {
+                keptRows.push_back(
+                    journal::KeptRow(KeptNote(NameOf(folder.path), folder.view.deeperMatch),
+                                     patient, folder.target, patientNumber_));
+            }
+            if (!folder.images.images.empty()) {
+                journal::CountIntoPatientRow(rows, std::move(patient), folder.images, folder.target,
+                                             patientNumber_);
+            }
+        }
+        if (rows.empty() && keptRows.empty()) {
             journal_.Write({.event = journal::kNoExport,
                             .patient = patientNumber_,
                             .imageFolders = 0,
@@ -364,11 +465,7 @@ void Form1::JournalCopyingTick(const std::vector<CopiedFolder>& copiedFolders) {
                             .target = window_.TargetText()});
             return;
         }
-        std::vector<journal::JournalRow> rows;
-        for (const CopiedFolder& folder : copiedFolders) {
-            journal::CountIntoPatientRow(rows, ReadPatient(folder), folder.images, folder.target,
-                                         patientNumber_);
-        }
+        rows.insert(rows.end(), keptRows.begin(), keptRows.end());
         for (const journal::JournalRow& row : rows)
             journal_.Write(row);
     } catch (const Failure&) {
@@ -391,10 +488,38 @@ dicom::PatientFields Form1::ReadPatient(const CopiedFolder& folder) {
 
 // The Stopp or Abgebrochen row: written once for the run that the last Start row opened.
 void Form1::JournalRunEnd(std::wstring_view event, std::wstring note) {
+    wait_.End();
     if (!runJournaled_)
         return;
     runJournaled_ = false;
     journal_.Write({.event = event, .patient = patientNumber_, .note = std::move(note)});
+}
+
+// A run that has not copied for 15 minutes says so, and again after every further full hour: the
+// imaging application may hang, show a message, or have reached the end of its list, and the
+// journal would otherwise just stop.
+void Form1::JournalLongWait() {
+    const std::optional<std::int64_t> waited = wait_.Due(clock_.NowMs());
+    if (!waited)
+        return;
+    journal_.Write({.event = journal::kWaiting,
+                    .patient = patientNumber_,
+                    .note = WaitNote(*waited, UnlockedNames())});
+}
+
+// The names of the export subfolders that are not finished; nothing when the watch folder
+// cannot be read.
+std::optional<std::vector<std::wstring>> Form1::UnlockedNames() {
+    try {
+        std::vector<std::wstring> names;
+        for (const std::wstring& subfolder : ExportSubfolders()) {
+            if (!IsFinished(subfolder))
+                names.emplace_back(NameOf(subfolder));
+        }
+        return names;
+    } catch (const Failure&) {
+        return std::nullopt;
+    }
 }
 
 bool Form1::KelvorinX(std::wstring_view keys, bool wait, std::int16_t delay) {

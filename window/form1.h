@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -9,10 +10,13 @@
 #include "dicom/patient_fields.h"
 #include "errorlog/error_handler.h"
 #include "journal/journal.h"
+#include "platform/clock.h"
 #include "platform/driven_app.h"
 #include "platform/file_system.h"
 #include "platform/window_system.h"
+#include "window/kept_folders.h"
 #include "window/run_watch.h"
+#include "window/wait_record.h"
 
 namespace ordovan {
 
@@ -22,13 +26,14 @@ class Form1 final : public WindowEvents {
   public:
     // `watchFolder` is where the imaging application exports: driven_app::kWatchFolder in the
     // program, a folder of their own in tests. `version` is the program's, for the journal's
-    // Start rows.
+    // Start rows. `clock` times how long a run waits.
     Form1(WindowSystem& window, FileSystem& files, ErrorLog& log, journal::Journal& journal,
-          std::wstring_view watchFolder, std::wstring_view version)
+          Clock& clock, std::wstring_view watchFolder, std::wstring_view version)
         : window_(window),
           files_(files),
           log_(log),
           journal_(journal),
+          clock_(clock),
           watchFolder_(watchFolder),
           version_(version) {}
 
@@ -53,6 +58,9 @@ class Form1 final : public WindowEvents {
         std::wstring path;
         std::wstring target;
         FolderFiles images;
+        FolderView view;  // looked at before the copy
+        // With an image below its own level, it stays whole in the watch folder.
+        bool IsHeld() const { return !view.deeperMatch.empty(); }
     };
 
     bool TypeSequence(Sequence sequence, std::size_t from);
@@ -66,8 +74,13 @@ class Form1 final : public WindowEvents {
     void RunActive(bool active);
     void EndRun(std::wstring_view event, std::wstring note = {});
     void HandOver(SequencePosition from);
-    void CopyAndHandOver();
-    void CountLockedSubfolders();
+    std::vector<std::wstring> ExportSubfolders();
+    bool IsStillHeld(const std::wstring& subfolder);
+    bool IsFinished(const std::wstring& subfolder);
+    void CopyAndHandOver(const std::vector<std::wstring>& subfolders);
+    CopiedFolder CopyFolder(const std::wstring& subfolder);
+    void HoldKeptFolders(const std::vector<CopiedFolder>& copiedFolders);
+    void CountLockedSubfolders(const std::vector<std::wstring>& subfolders);
     bool PathIsFile(const std::wstring& path);
     void NextPatient(const std::vector<CopiedFolder>& copiedFolders);
     void StayAlive();
@@ -76,11 +89,14 @@ class Form1 final : public WindowEvents {
     void JournalCopyingTick(const std::vector<CopiedFolder>& copiedFolders);
     dicom::PatientFields ReadPatient(const CopiedFolder& folder);
     void JournalRunEnd(std::wstring_view event, std::wstring note = {});
+    void JournalLongWait();
+    std::optional<std::vector<std::wstring>> UnlockedNames();
 
     WindowSystem& window_;
     FileSystem& files_;
     ErrorLog& log_;
     journal::Journal& journal_;
+    Clock& clock_;
     const std::wstring watchFolder_;
     const std::wstring version_;
     // The copying ticks of this run that copied: the journal's patient number.
@@ -92,6 +108,11 @@ class Form1 final : public WindowEvents {
     RunWatch watch_;
     // What the copying tick copied, until its hand-over has deleted it.
     std::vector<CopiedFolder> handOverFolders_;
+    // Subfolders left in the watch folder: held for an image below their own level, or left
+    // over by a deletion.
+    KeptFolders kept_;
+    // How long this run has gone without a copying tick.
+    WaitRecord wait_;
 };
 
 }  // namespace ordovan

@@ -164,24 +164,82 @@ bool IsLink(DWORD attributes) {
     return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-void RemoveTree(const std::wstring& folder, DWORD attributes, bool force,
+// The files (not folders) a pattern matches now.
+std::vector<Entry> MatchingFiles(const std::wstring& pattern) {
+    std::vector<Entry> entries = FindEntries(pattern, FindExSearchNameMatch);
+    std::erase_if(entries, [](const Entry& entry) { return IsDirectory(entry.attributes); });
+    return entries;
+}
+
+// Removes the folder with everything in it. With a spared wildcard, a folder holding a file it
+// matches is left with that file, and so are the folders above it: answers false then, with what
+// came before it in the listing removed.
+bool RemoveTree(const std::wstring& folder, DWORD attributes, bool force, std::wstring_view spared,
                 const DeletionDeadline& deadline) {
-    // Cleared before the content goes: a read-only folder may refuse to give up its entries.
-    if (force)
-        ClearReadOnly(folder, attributes);
+    std::vector<Entry> entries;
     // A junction or linked folder loses only the link, never what it points to, which may lie
     // anywhere, outside the watch folder too.
     if (!IsLink(attributes)) {
-        for (const Entry& entry : FindEntries(Join(folder, kAllEntries), FindExSearchNameMatch)) {
-            const std::wstring path = Join(folder, entry.name);
-            if (IsDirectory(entry.attributes)) {
-                RemoveTree(path, entry.attributes, force, deadline);
-            } else {
-                DeleteEntryFile(path, entry.attributes, force, deadline);
-            }
+        entries = FindEntries(Join(folder, kAllEntries), FindExSearchNameMatch);
+        // Searched after the listing: a spared file in the listing is found here as well.
+        if (!spared.empty() && !MatchingFiles(Join(folder, spared)).empty())
+            return false;
+    }
+    // Cleared before the content goes: a read-only folder may refuse to give up its entries.
+    if (force)
+        ClearReadOnly(folder, attributes);
+    for (const Entry& entry : entries) {
+        const std::wstring path = Join(folder, entry.name);
+        if (!IsDirectory(entry.attributes)) {
+            DeleteEntryFile(path, entry.attributes, force, deadline);
+        } else if (!RemoveTree(path, entry.attributes, force, spared, deadline)) {
+            return false;
         }
     }
     RemoveEmptyFolder(folder, deadline);
+    return true;
+}
+
+// A file the wildcard `name` matches in a folder below `folder` (whose listing `entries` is), at
+// any depth, as a path relative to `folder`; empty when there is none. Links are not followed:
+// what they point to is no part of the folder.
+std::wstring FirstMatchBelow(const std::wstring& folder, const std::vector<Entry>& entries,
+                             std::wstring_view name) {
+    for (const Entry& entry : entries) {
+        if (!IsDirectory(entry.attributes) || IsLink(entry.attributes))
+            continue;
+        const std::wstring path = Join(folder, entry.name);
+        const std::vector<Entry> matches = MatchingFiles(Join(path, name));
+        if (!matches.empty())
+            return Join(entry.name, matches.front().name);
+        const std::wstring deeper = FirstMatchBelow(
+            path, FindEntries(Join(path, kAllEntries), FindExSearchNameMatch), name);
+        if (!deeper.empty())
+            return Join(entry.name, deeper);
+    }
+    return {};
+}
+
+// FNV-1a over an entry's name and kind, and a file's size and last write: summed over a
+// folder's entries, it does not depend on the listing's order.
+std::uint64_t Fingerprint(const Entry& entry) {
+    constexpr std::uint64_t kOffsetBasis = 14695981039346656037ull;
+    constexpr std::uint64_t kPrime = 1099511628211ull;
+    std::uint64_t hash = kOffsetBasis;
+    const auto mix = [&hash](std::uint64_t value) {
+        for (int byte = 0; byte < 8; ++byte, value >>= 8) {
+            hash = (hash ^ (value & 0xFF)) * kPrime;
+        }
+    };
+    for (const wchar_t character : entry.name)
+        mix(character);
+    // A folder's own times change with what happens inside it, which its look does not cover.
+    mix(IsDirectory(entry.attributes) ? 1 : 0);
+    if (!IsDirectory(entry.attributes)) {
+        mix(entry.size);
+        mix(entry.lastWrite);
+    }
+    return hash;
 }
 
 FolderIdentity FolderIdentityOf(const std::wstring& folder) {
@@ -208,11 +266,9 @@ std::wstring FolderOfPattern(const std::wstring& pattern) {
     return folder;
 }
 
-// The files (not folders) a pattern matches now.
-std::vector<Entry> MatchingFiles(const std::wstring& pattern) {
-    std::vector<Entry> entries = FindEntries(pattern, FindExSearchNameMatch);
-    std::erase_if(entries, [](const Entry& entry) { return IsDirectory(entry.attributes); });
-    return entries;
+// The wildcard of a pattern: its last component.
+std::wstring_view PatternName(std::wstring_view pattern) {
+    return pattern.substr(PatternFolder(pattern).size());
 }
 
 // Opens an image for its deletion: delete access, sharing only read, so that no program can be
@@ -257,6 +313,28 @@ bool IsListed(const std::wstring& name, const std::vector<Entry>& entries) {
                        [&name](const Entry& entry) { return entry.name == name; });
 }
 
+// Names as the file system compares them: without regard to case.
+bool IsSameName(std::wstring_view name, std::wstring_view other) {
+    return ::CompareStringOrdinal(name.data(), static_cast<int>(name.size()), other.data(),
+                                  static_cast<int>(other.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Listed before under its name, with the same size and last write: a file written anew under a
+// name that was listed (the image deleted meanwhile) is another file.
+bool IsListedUnchanged(const Entry& entry, const std::vector<Entry>& entries) {
+    return std::any_of(entries.begin(), entries.end(), [&entry](const Entry& listed) {
+        return listed.name == entry.name && listed.size == entry.size &&
+               listed.lastWrite == entry.lastWrite;
+    });
+}
+
+// A match of the pattern that is not among the images listed before.
+bool HasNewMatch(const std::wstring& pattern, const std::vector<Entry>& images) {
+    const std::vector<Entry> now = MatchingFiles(pattern);
+    return std::any_of(now.begin(), now.end(),
+                       [&images](const Entry& entry) { return !IsListedUnchanged(entry, images); });
+}
+
 bool IsCopiedFolder(const std::wstring& folder, const FolderIdentity& copied) {
     try {
         return FolderIdentityOf(folder) == copied;
@@ -299,16 +377,38 @@ bool RemoveUnlessNewImage(const std::wstring& folder, const std::wstring& patter
         if (::RemoveDirectoryW(folder.c_str()))
             return true;
         const DWORD error = ::GetLastError();
-        if (error == ERROR_DIR_NOT_EMPTY) {
-            const std::vector<Entry> now = MatchingFiles(pattern);
-            newImage = std::any_of(now.begin(), now.end(), [&images](const Entry& entry) {
-                return !IsListed(entry.name, images);
-            });
-        }
+        if (error == ERROR_DIR_NOT_EMPTY)
+            newImage = HasNewMatch(pattern, images);
         ::SetLastError(error);
         return newImage;
     });
     return !newImage;
+}
+
+// Removes what the folder held besides its images, the file named `lastFile` last. Answers false
+// when a folder in it holds a match of the pattern, which stays with everything not yet removed.
+bool RemoveAllButImages(const std::wstring& folder, const std::wstring& pattern,
+                        const std::vector<Entry>& contents, const std::vector<Entry>& images,
+                        std::wstring_view lastFile, const DeletionDeadline& deadline) {
+    const auto remove = [&](const Entry& entry) {
+        const std::wstring path = Join(folder, entry.name);
+        if (!IsDirectory(entry.attributes)) {
+            DeleteEntryFile(path, entry.attributes, true, deadline);
+            return true;
+        }
+        return RemoveTree(path, entry.attributes, true, PatternName(pattern), deadline);
+    };
+    const Entry* last = nullptr;
+    for (const Entry& entry : contents) {
+        if (IsListed(entry.name, images))
+            continue;
+        if (IsSameName(entry.name, lastFile)) {
+            last = &entry;
+        } else if (!remove(entry)) {
+            return false;
+        }
+    }
+    return last == nullptr || remove(*last);
 }
 
 std::string ToAnsi(std::wstring_view text) {
@@ -392,11 +492,23 @@ void Win32FileSystem::DeleteFolder(std::wstring_view folder, bool force) {
     const DWORD attributes = AttributesOrThrow(path);
     if (!IsDirectory(attributes))
         throw ErrorFailure(ERROR_PATH_NOT_FOUND);
-    RemoveTree(path, attributes, force, DeletionDeadline{});
+    RemoveTree(path, attributes, force, {}, DeletionDeadline{});
 }
 
-bool Win32FileSystem::DeleteCopiedFolder(std::wstring_view sourcePattern,
-                                         const FolderFiles& copied) {
+FolderView Win32FileSystem::ViewFolder(std::wstring_view sourcePattern) {
+    const std::wstring pattern = ExtendedLengthPath(sourcePattern);
+    const std::wstring folder = FolderOfPattern(pattern);
+    FolderView view{FolderIdentityOf(folder), 0, {}};
+    const std::vector<Entry> entries =
+        FindEntries(Join(folder, kAllEntries), FindExSearchNameMatch);
+    for (const Entry& entry : entries)
+        view.fingerprint += Fingerprint(entry);
+    view.deeperMatch = FirstMatchBelow(folder, entries, PatternName(pattern));
+    return view;
+}
+
+bool Win32FileSystem::DeleteCopiedFolder(std::wstring_view sourcePattern, const FolderFiles& copied,
+                                         std::wstring_view lastFile) {
     const std::wstring pattern = ExtendedLengthPath(sourcePattern);
     const std::wstring folder = FolderOfPattern(pattern);
     const DWORD attributes = ::GetFileAttributesW(folder.c_str());
@@ -404,7 +516,7 @@ bool Win32FileSystem::DeleteCopiedFolder(std::wstring_view sourcePattern,
         return false;  // gone meanwhile, or cannot tell: the next copy of it reports what is wrong
     const DeletionDeadline deadline;
     if (IsLink(attributes)) {
-        RemoveTree(folder, attributes, true, deadline);  // the link only: nothing of it is lost
+        RemoveTree(folder, attributes, true, {}, deadline);  // the link only: nothing is lost
         return true;
     }
     if (!IsCopiedFolder(folder, copied.folder))
@@ -414,6 +526,9 @@ bool Win32FileSystem::DeleteCopiedFolder(std::wstring_view sourcePattern,
     const std::vector<Entry> contents =
         FindEntries(Join(folder, kAllEntries), FindExSearchNameMatch);
     const std::vector<Entry> images = MatchingFiles(pattern);
+    // No copy took an image below the folder's own level: such a folder is left whole.
+    if (!FirstMatchBelow(folder, contents, PatternName(pattern)).empty())
+        return false;
     std::optional<std::vector<CheckedImage>> checked =
         CheckImages(folder, images, copied, deadline);
     if (!checked)
@@ -422,17 +537,11 @@ bool Win32FileSystem::DeleteCopiedFolder(std::wstring_view sourcePattern,
     for (const CheckedImage& image : *checked)
         MarkForDeletion(image.handle.get(), image.attributes);
     checked.reset();  // the handles close: the images go
-    for (const Entry& entry : contents) {
-        if (IsListed(entry.name, images))
-            continue;
-        const std::wstring path = Join(folder, entry.name);
-        if (IsDirectory(entry.attributes)) {
-            RemoveTree(path, entry.attributes, true, deadline);
-        } else {
-            DeleteEntryFile(path, entry.attributes, true, deadline);
-        }
-    }
-    return RemoveUnlessNewImage(folder, pattern, images, deadline);
+    // An image that came meanwhile keeps the folder with everything else, its lock file too.
+    if (HasNewMatch(pattern, images))
+        return false;
+    return RemoveAllButImages(folder, pattern, contents, images, lastFile, deadline) &&
+           RemoveUnlessNewImage(folder, pattern, images, deadline);
 }
 
 bool Win32FileSystem::FolderExists(std::wstring_view path) {

@@ -18,7 +18,9 @@ class Win32FileSystem final : public FileSystem {
     std::vector<std::wstring> SubFolders(std::wstring_view folder) override;
     FolderFiles CopyFile(std::wstring_view sourcePattern, std::wstring_view destination,
                          bool overwrite, const CopyHeartbeat& heartbeat) override;
-    bool DeleteCopiedFolder(std::wstring_view sourcePattern, const FolderFiles& copied) override;
+    FolderView ViewFolder(std::wstring_view sourcePattern) override;
+    bool DeleteCopiedFolder(std::wstring_view sourcePattern, const FolderFiles& copied,
+                            std::wstring_view lastFile) override;
     void DeleteFolder(std::wstring_view folder, bool force) override;
     bool FolderExists(std::wstring_view path) override;
     bool FileExists(std::wstring_view path) override;
