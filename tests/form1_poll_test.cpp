@@ -301,7 +301,7 @@ TEST_F(PollTest, CopiesTheImagesLyingDirectlyInEachSubfolderAndKeepsOneWithAnIma
     for (const wchar_t* kept : {L"A\\1.dcm", L"A\\LOCK.LCK", L"A\\notes.txt", L"A\\deeper\\4.dcm"})
         EXPECT_TRUE(InWatchFolder(kept)) << testing::PrintToString(std::wstring(kept));
     EXPECT_EQ(ReadFile(WatchFolder() / L"loose.dcm"), "lying in the watch folder itself");
-    const std::string kept = "d;t;Behalten;1;;;;;1;;;;" + Narrow(window.target) +
+    const std::string kept = "r;d;t;Behalten;1;;;;;1;;;;" + Narrow(window.target) +
                              ";A: Bild in Unterordner deeper\\4.dcm\r\n";
     std::vector<std::string> rows = JournalRows();
     EXPECT_EQ(std::count(rows.begin(), rows.end(), kept), 1);
@@ -328,7 +328,7 @@ TEST_F(PollTest, CopiesTheImagesLyingDirectlyInEachSubfolderAndKeepsOneWithAnIma
     EXPECT_EQ(log.lines.size(), 2u);
     rows = JournalRows();
     EXPECT_EQ(std::count(rows.begin(), rows.end(), kept), 1);
-    EXPECT_EQ(rows.back().substr(0, 9), "d;t;Leer;");
+    EXPECT_EQ(rows.back().substr(0, 18), "r;d;t;Kein Export;");
 
     WriteFile(WatchFolder() / L"A" / L"5.dcm", "DICM A5.dcm");  // a changed folder is an export
     window.RunUntil(window.Now() + 3 * 34000);
@@ -345,7 +345,7 @@ TEST_F(PollTest, LongWaitIsJournaledAfter15MinutesAndAgainAfterEveryFurtherHour)
     Export(L"B", {L"2.dcm"}, false);
     StartAndRunUntil(kFirstWaitRecordMs + kWaitRecordRepeatMs + kInterval);
 
-    const std::string waiting = "d;t;Wartet;0;;;;;;;;;;seit ";
+    const std::string waiting = "r;d;t;Wartet;0;;;;;;;;;;seit ";
     std::vector<std::string> rows = JournalRows();
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[1], waiting + "15 min, ohne LOCK.LCK: B\r\n");
@@ -356,10 +356,11 @@ TEST_F(PollTest, LongWaitIsJournaledAfter15MinutesAndAgainAfterEveryFurtherHour)
     Export(L"C", {L"3.dcm"}, false);
     window.RunUntil(window.Now() + kFirstWaitRecordMs);
     rows = JournalRows();
-    EXPECT_EQ(std::count_if(rows.begin(), rows.end(),
-                            [](const std::string& row) { return row.starts_with("d;t;Wartet;"); }),
-              3);
-    EXPECT_EQ(rows.back(), "d;t;Wartet;1;;;;;;;;;;seit 15 min, ohne LOCK.LCK: C\r\n");
+    EXPECT_EQ(
+        std::count_if(rows.begin(), rows.end(),
+                      [](const std::string& row) { return row.starts_with("r;d;t;Wartet;"); }),
+        3);
+    EXPECT_EQ(rows.back(), "r;d;t;Wartet;1;;;;;;;;;;seit 15 min, ohne LOCK.LCK: C\r\n");
     EXPECT_TRUE(log.lines.empty());
 }
 
