@@ -703,8 +703,14 @@ std::vector<std::wstring> Soak::SubFolders(std::wstring_view folder) {
         }
     }
     std::vector<std::wstring> subfolders = CaughtUp().SubFolders(folder);
-    if (!firstListingEmpty_)
-        firstListingEmpty_ = subfolders.empty();
+    // Subfolders kept whole for an image below their own level are no exports: a listing of only
+    // those hands over without a copy, as an empty one does.
+    if (!firstListingEmpty_) {
+        firstListingEmpty_ =
+            std::all_of(subfolders.begin(), subfolders.end(), [this](const std::wstring& path) {
+                return held_.contains(fs::path(path).filename().wstring());
+            });
+    }
     return subfolders;
 }
 
