@@ -6,8 +6,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cwctype>
+#include <iterator>
 #include <limits>
 #include <new>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -112,18 +116,6 @@ TEST_F(ErrorHandlerTest, DriveRootStyleDirectoryGetsNoDoubledSeparator) {
 
 // --- The line ---------------------------------------------------------------------------------
 
-// The numbers in a text, in the order they stand.
-std::vector<int> NumbersIn(std::wstring_view text) {
-    std::vector<int> numbers;
-    for (std::size_t at = 0; (at = text.find_first_of(L"0123456789", at)) != text.npos;) {
-        std::size_t end = text.find_first_not_of(L"0123456789", at);
-        end = end == text.npos ? text.size() : end;
-        numbers.push_back(std::stoi(std::wstring(text.substr(at, end - at))));
-        at = end;
-    }
-    return numbers;
-}
-
 TEST_F(ErrorHandlerTest, LineCarriesUserDateAndTimeThenNumberDescriptionAndProcedure) {
     SYSTEMTIME today{};
     ::GetLocalTime(&today);
@@ -141,11 +133,13 @@ TEST_F(ErrorHandlerTest, LineCarriesUserDateAndTimeThenNumberDescriptionAndProce
     EXPECT_TRUE(lines[0] == asBefore || lines[0] == asAfter)
         << lines[0] << "\n expected " << asBefore << "\n or " << asAfter;
     // The user's short date ("08.12.2026", "12/8/2026"): day, month and year, no names.
-    std::vector<int> date = NumbersIn(dateBefore);
-    std::ranges::sort(date);
-    std::vector<int> expected{today.wDay, today.wMonth, today.wYear};
-    std::ranges::sort(expected);
-    EXPECT_EQ(date, expected) << Ansi(dateBefore);
+    std::wstring date = dateBefore;
+    std::ranges::replace_if(
+        date, [](wchar_t c) { return !std::iswdigit(c); }, L' ');
+    std::wistringstream numbers(date);
+    const std::multiset<int> read{std::istream_iterator<int, wchar_t>(numbers), {}};
+    EXPECT_EQ(read, (std::multiset<int>{today.wDay, today.wMonth, today.wYear}))
+        << Ansi(dateBefore);
 }
 
 TEST_F(ErrorHandlerTest, EmptyDescriptionLeavesAdjacentSeparators) {

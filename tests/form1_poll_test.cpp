@@ -317,14 +317,7 @@ TEST_F(PollTest, CopiesTheImagesLyingDirectlyInEachSubfolderAndKeepsOneWithAnIma
                          L"Bildordner behalten, A: Bild in Unterordner deeper\\4.dcm",
                          L"Bildordner behalten, C: Bild in Unterordner deeper\\5.dcm"}));
 
-    const auto copiesOfA = [this] {
-        return std::count_if(files.Calls().begin(), files.Calls().end(), [](const auto& call) {
-            return call.operation == FileOperation::CopyFile &&
-                   call.path == (WatchFolder() / L"A" / L"*.dcm").wstring();
-        });
-    };
     window.RunUntil(window.Now() + 3 * 34000);  // an empty hand-over every 34 s
-    EXPECT_EQ(copiesOfA(), 1);
     EXPECT_EQ(log.lines.size(), 2u);
     rows = JournalRows();
     EXPECT_EQ(std::count(rows.begin(), rows.end(), kept), 1);
@@ -333,7 +326,6 @@ TEST_F(PollTest, CopiesTheImagesLyingDirectlyInEachSubfolderAndKeepsOneWithAnIma
     WriteFile(WatchFolder() / L"A" / L"5.dcm", "DICM A5.dcm");  // a changed folder is an export
     window.RunUntil(window.Now() + 3 * 34000);
     EXPECT_EQ(target.ReadBytes(L"5.dcm"), "DICM A5.dcm");
-    EXPECT_EQ(copiesOfA(), 2);
     EXPECT_EQ(log.lines.size(), 3u);
     EXPECT_TRUE(InWatchFolder(L"A\\deeper\\4.dcm"));
 }
@@ -551,7 +543,9 @@ TEST_F(PollTest, SubfolderThatCannotBeDeletedHaltsTheRun) {
 
 // One Kopiert row per patient ID of a copying tick (two subfolders of one patient summed, one
 // without a readable header on its own, an image put under another name counted), then Kein Export
-// for a tick that found nothing, and Stopp for the tick that ends the run.
+// for a tick that found nothing, and Stopp for the tick that ends the run. A row whose images were
+// all in the target already, byte for byte, says so: at the end of its patient list the
+// application exports the last patient again and again.
 TEST_F(PollTest, JournalHasARowPerPatientOfEachCopyingTickAndOneForAnEmptyTick) {
     const std::string mueller = PatientHeader("4711", "Mueller^Hans");
     WriteFile(WatchFolder() / L"A" / L"1.dcm", mueller + "DICM a1");
@@ -561,6 +555,8 @@ TEST_F(PollTest, JournalHasARowPerPatientOfEachCopyingTickAndOneForAnEmptyTick) 
     WriteFile(WatchFolder() / L"C" / L"4.dcm", meier);
     Export(L"D", {L"5.dcm"}, false);  // "DICM D5.dcm": no header to read
     target.WriteBytes(L"3.dcm", "another image");
+    target.WriteBytes(L"1.dcm", mueller + "DICM a1");
+    target.WriteBytes(L"4.dcm", meier);
     form.LockedCount = 4;
     window.ScheduleClick(90000);  // Stop after the second copying tick (68 s), before the third
     StartAndRunUntil(110000);
@@ -578,7 +574,7 @@ TEST_F(PollTest, JournalHasARowPerPatientOfEachCopyingTickAndOneForAnEmptyTick) 
                         "r;d;t;Start;;;;;;;;;;" + to + ";Copy Ordovan 1.2.3\r\n",
                         "r;d;t;Kopiert;1;\"=\"\"'=0815\"\"\";\"=\"\"Meier, Eva\"\"\";;"
                         "\"=\"\"01.09.2026\"\"\";1;1;" +
-                            std::to_string(meier.size()) + ";0;" + to + ";\r\n",
+                            std::to_string(meier.size()) + ";0;" + to + ";keine neuen Bilder\r\n",
                         "r;d;t;Kopiert;1;\"=\"\"4711\"\"\";\"=\"\"Mueller, Hans\"\"\";;"
                         "\"=\"\"01.09.2026\"\"\";2;3;" +
                             size + ";1;" + to + ";\r\n",
@@ -989,31 +985,6 @@ TEST(PollOverflow, CountingPast32767LocksIsTheOneFailureTheToolRaisesItself) {
     EXPECT_EQ(form.LockedCount, 32767);
     EXPECT_EQ(files.copies, 0);  // 32,767 never equals 32,768 subfolders
     EXPECT_TRUE(window.timerEnabled);
-}
-
-// At the end of its patient list the application exports the last patient again and again: a
-// Kopiert row whose images were all in the target already, byte for byte, says so.
-TEST(PollJournal, KopiertRowOfImagesAllInTheTargetAlreadySaysNoNewImages) {
-    FakeWindowSystem window{form1::kPollIntervalMs};
-    FakeErrorLog log;
-    FakeJournal journal;
-    StubFileSystem files;
-    const std::wstring folder = std::wstring(kStubWatchFolder) + L"\\";
-    files.subfolders = {folder + L"A", folder + L"B"};
-    const auto image = [](const wchar_t* name, bool alreadyThere) {
-        return CopiedImage{name, name, {1, 10, 0}, alreadyThere};
-    };
-    files.copiedFrom[folder + L"A\\*.dcm"] = {{}, {image(L"1.dcm", true), image(L"2.dcm", true)}};
-    files.copiedFrom[folder + L"B\\*.dcm"] = {{}, {image(L"3.dcm", true), image(L"4.dcm", false)}};
-    Form1 form{window, files, log, journal, window, kStubWatchFolder, L"1.2.3"};
-    window.Attach(form);
-    form.LockedCount = 2;
-    window.SetTimerEnabled(true);
-    window.RunUntil(kInterval);
-
-    ASSERT_EQ(journal.rows.size(), 2u);  // the headers are unreadable: a row per subfolder
-    EXPECT_EQ(journal.rows[0].note, L"keine neuen Bilder");
-    EXPECT_EQ(journal.rows[1].note, L"");
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -13,21 +11,19 @@ namespace ordovan::test {
 inline constexpr std::wstring_view kStubWatchFolder = L"X:\\Stub\\PACS";
 
 // A watch folder that exists only in memory: the given subfolders, every path in them with the
-// given attributes, copies and deletions counted but not done, each copy answering what
-// `copiedFrom` holds for its pattern. For tests that must not touch the real watch folder.
+// given attributes, copies and deletions counted but not done. For tests that must not touch the
+// real watch folder.
 class StubFileSystem final : public FileSystem {
   public:
     std::vector<std::wstring> subfolders;
-    std::map<std::wstring, FolderFiles, std::less<>> copiedFrom;
     int copies = 0;
     int deletions = 0;
 
     std::vector<std::wstring> SubFolders(std::wstring_view) override { return subfolders; }
-    FolderFiles CopyFile(std::wstring_view pattern, std::wstring_view, bool,
+    FolderFiles CopyFile(std::wstring_view, std::wstring_view, bool,
                          const CopyHeartbeat&) override {
         ++copies;
-        const auto copied = copiedFrom.find(pattern);
-        return copied == copiedFrom.end() ? FolderFiles{} : copied->second;
+        return {};
     }
     FolderView ViewFolder(std::wstring_view) override { return {}; }
     bool DeleteCopiedFolder(std::wstring_view, const FolderFiles&, std::wstring_view) override {
