@@ -185,7 +185,12 @@ void FakeWindowSystem::Sleep(std::int32_t milliseconds) {
         Deliver(EventKind::Close, nowMs_);
         throw WindowClosed{};
     }
-    nowMs_ += milliseconds;
+    const std::int64_t endMs = nowMs_ + milliseconds;
+    while (lockNoticeInSleeps && !lockChanges_.empty() && lockChanges_.begin()->first <= endMs) {
+        nowMs_ = std::max(nowMs_, lockChanges_.begin()->first);
+        Deliver(EventKind::LockChange, nowMs_);
+    }
+    nowMs_ = endMs;
 }
 
 void FakeWindowSystem::SendKeys(const std::vector<KeyStroke>& strokes, bool wait) {

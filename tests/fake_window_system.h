@@ -56,6 +56,9 @@ class FakeWindowSystem final : public WindowSystem, public Clock {
     // The screen is locked from `fromMs` until `untilMs`: keys typed meanwhile are refused with
     // access denied, and the lock and the unlock are reported as events at those times.
     void ScheduleLock(std::int64_t fromMs, std::int64_t untilMs);
+    // Windows' lock notice reaches the window during a sleep too, as a message sent to it is
+    // delivered by any look at the queue; by default it waits for the next event pass.
+    bool lockNoticeInSleeps = false;
     // The user closes the window at that time. Like the real window system, a procedure that lets
     // events run then gets WindowClosed.
     void ScheduleClose(std::int64_t atMs) { closeAtMs_ = atMs; }

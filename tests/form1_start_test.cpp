@@ -317,6 +317,7 @@ TEST_F(StartCommand, LockedScreenMakesTheRunWaitAndGoOnAtTheKeyItCutShort) {
         std::int64_t lockedFrom, lockedUntil;
         std::int64_t goesOnAtMs;  // the first key typed after the unlock
         std::vector<std::wstring> logged;
+        bool noticeInSleeps = false;
     } cases[] = {
         {"before the opening keys",
          kClickMs + 2000,
@@ -338,6 +339,14 @@ TEST_F(StartCommand, LockedScreenMakesTheRunWaitAndGoOnAtTheKeyItCutShort) {
          kClickMs + 60000,
          kClickMs + 79000,
          {L"Bildschirmsperre"}},
+        // The opening's 6 s pause ends at kClickMs + 16000 with Home, whose tick after the unlock
+        // comes 15 s after the sequence stopped there, and again 15 s on while still locked.
+        {"reported in the opening's pause",
+         kClickMs + 12000,
+         kClickMs + 40000,
+         kClickMs + 46000,
+         {L"Bildschirmsperre"},
+         true},
     };
     std::vector<std::vector<KeyStroke>> everyKey;
     const auto keysOf = [&everyKey](std::span<const driven_app::KeyStep> steps) {
@@ -360,6 +369,7 @@ TEST_F(StartCommand, LockedScreenMakesTheRunWaitAndGoOnAtTheKeyItCutShort) {
         Form1 lockForm{locked, lockFiles, lockLog, lockJournal, locked, kStubWatchFolder, L"1.2.3"};
         locked.Attach(lockForm);
         locked.ScheduleLock(c.lockedFrom, c.lockedUntil);
+        locked.lockNoticeInSleeps = c.noticeInSleeps;
         locked.ScheduleClick(kClickMs);
         locked.RunUntil(c.lockedUntil + 80000);
 
