@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "platform/win32/file_read.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/last_error.h"
 #include "platform/win32/long_path.h"
@@ -20,20 +21,8 @@ std::vector<std::uint8_t> Win32FileSystem::ReadFileStart(std::wstring_view path,
                                         nullptr));
     if (!file)
         ThrowLastError();
-    const auto limit = static_cast<DWORD>(std::min<std::size_t>(maxBytes, MAXDWORD));
-    std::vector<std::uint8_t> bytes(limit);
-    DWORD total = 0;
-    // ReadFile may answer with fewer bytes than asked before the end of the file (a network
-    // file); zero bytes read means the end.
-    while (total < limit) {
-        DWORD read = 0;
-        if (!::ReadFile(file.get(), bytes.data() + total, limit - total, &read, nullptr))
-            ThrowLastError();
-        if (read == 0)
-            break;
-        total += read;
-    }
-    bytes.resize(total);
+    std::vector<std::uint8_t> bytes(std::min<std::size_t>(maxBytes, MAXDWORD));
+    bytes.resize(ReadUpTo(file.get(), bytes.data(), bytes.size()));
     return bytes;
 }
 

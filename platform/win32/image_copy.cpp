@@ -7,6 +7,7 @@
 #include <exception>
 #include <vector>
 
+#include "platform/win32/file_read.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/last_error.h"
 
@@ -55,22 +56,6 @@ std::wstring NumberedName(const std::wstring& name, int number) {
     return name.substr(0, stemEnd) + L" (" + std::to_wstring(number) + L")" + name.substr(stemEnd);
 }
 
-// Fills the buffer unless the file ends first; answers how many bytes came.
-std::size_t ReadFull(HANDLE file, std::vector<char>& buffer) {
-    std::size_t filled = 0;
-    while (filled < buffer.size()) {
-        DWORD read = 0;
-        if (!::ReadFile(file, buffer.data() + filled, static_cast<DWORD>(buffer.size() - filled),
-                        &read, nullptr)) {
-            ThrowLastError();
-        }
-        if (read == 0)
-            break;
-        filled += read;
-    }
-    return filled;
-}
-
 UniqueFile OpenToCompare(const std::wstring& path) {
     UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -88,8 +73,8 @@ bool SameBytes(const std::wstring& copy, const std::wstring& existing, Heartbeat
     std::vector<char> theirBytes(kCompareChunkBytes);
     for (;;) {
         heartbeat.Beat();
-        const std::size_t read = ReadFull(ours.get(), ourBytes);
-        if (ReadFull(theirs.get(), theirBytes) != read ||
+        const std::size_t read = ReadUpTo(ours.get(), ourBytes.data(), ourBytes.size());
+        if (ReadUpTo(theirs.get(), theirBytes.data(), theirBytes.size()) != read ||
             !std::equal(ourBytes.begin(), ourBytes.begin() + static_cast<std::ptrdiff_t>(read),
                         theirBytes.begin())) {
             return false;

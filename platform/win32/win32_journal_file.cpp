@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/win32/file_write.h"
+#include "platform/win32/file_read.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/last_error.h"
 #include "platform/win32/long_path.h"
@@ -67,17 +68,7 @@ std::string Win32JournalFile::ReadStart(std::wstring_view path, std::size_t coun
         ThrowLastError();
     }
     std::string bytes(std::min<std::size_t>(count, MAXDWORD), '\0');
-    DWORD total = 0;
-    while (total < bytes.size()) {
-        DWORD read = 0;
-        if (!::ReadFile(file.get(), bytes.data() + total, static_cast<DWORD>(bytes.size()) - total,
-                        &read, nullptr))
-            ThrowLastError();
-        if (read == 0)
-            break;
-        total += read;
-    }
-    bytes.resize(total);
+    bytes.resize(ReadUpTo(file.get(), bytes.data(), bytes.size()));
     return bytes;
 }
 
