@@ -321,6 +321,7 @@ TEST_F(PollTest, CopiesTheImagesLyingDirectlyInEachSubfolderAndKeepsOneWithAnIma
     EXPECT_EQ(log.lines.size(), 2u);
     rows = JournalRows();
     EXPECT_EQ(std::count(rows.begin(), rows.end(), kept), 1);
+    ASSERT_FALSE(rows.empty());
     EXPECT_EQ(rows.back().substr(0, 18), "r;d;t;Kein Export;");
 
     WriteFile(WatchFolder() / L"A" / L"5.dcm", "DICM A5.dcm");  // a changed folder is an export
