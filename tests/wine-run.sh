@@ -57,7 +57,7 @@ status=0
 "$wine" "$@" >"$output" 2>&1 </dev/null || status=$?
 cat "$output"
 # A program that crashed has failed, whatever its exit status: after Wine's debugger has dealt
-# with the crash, the status is now and then 0 (1 of 5 crashed test runs here).
+# with the crash, the status is now and then 0 (4 of 15 crashed runs of one test here).
 if [ "$status" -eq 0 ] && grep -q '^wine: Unhandled ' "$output"; then
     echo "wine-run.sh: the program crashed (Wine's crash report above)" >&2
     status=3
